@@ -76,7 +76,7 @@ osg::ref_ptr<osg::Vec3Array> parseMission(std::string text, const std::string& s
                           point)) {
             xml.fail("no usable position " + xml.describe("point", i, *points[i]) +
                      " (latitude \"" + latitudeTexts[i] + "\", longitude \"" + longitudeTexts[i] +
-                     "\", height " + std::to_string(heights[i]) + " m)");
+                     "\", height " + formatNumber(heights[i]) + " m)");
         }
         waypoints->push_back(point);
     }

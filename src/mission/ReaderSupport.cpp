@@ -171,6 +171,12 @@ bool isPositiveId(const std::string& idWindow) {
     return std::atof(idWindow.c_str()) >= 1.0;
 }
 
+std::string formatNumber(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
 bool toScenePoint(const Eigen::Vector3d& position, osg::Vec3f& point) {
     for (int i = 0; i < 3; ++i) {
         if (!(std::fabs(position[i]) <= FLT_MAX)) {

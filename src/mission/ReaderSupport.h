@@ -73,6 +73,9 @@ std::string valueText(const XmlNode& element);
 // double keeps a huge or non-numeric value from overflowing an integer conversion.
 bool isPositiveId(const std::string& idWindow);
 
+// A number as a message shows it: shortest form, exponent for large magnitudes.
+std::string formatNumber(double value);
+
 // An Earth-centred position rounded to single precision. False when a coordinate is not a
 // number or out of the float range, which only nonsense input produces.
 bool toScenePoint(const Eigen::Vector3d& position, osg::Vec3f& point);

@@ -108,7 +108,7 @@ osg::ref_ptr<osg::Vec3Array> parseTargets(std::string text, const std::string& s
             !toScenePoint(geodeticToEcef(lat, lon, altitudes[k]), target)) {
             xml.fail("no usable position " + xml.describe("target", k, *elements[k]) +
                      " (latitude \"" + latitudeTexts[k] + "\", longitude \"" + longitudeTexts[k] +
-                     "\", altitude " + std::to_string(altitudes[k]) + ")");
+                     "\", altitude " + formatNumber(altitudes[k]) + ")");
         }
         references->push_back(reference);
         positions->push_back(target);
