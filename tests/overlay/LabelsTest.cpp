@@ -11,7 +11,13 @@
 namespace skyframe {
 namespace {
 
-TEST(MakeLabel, RedScreenFacingTextAboveTheReferencePoint) {
+// As the viewer does, the data directory is registered before any label is made.
+class MakeLabel : public testing::Test {
+protected:
+    void SetUp() override { registerDataDirectory(); }
+};
+
+TEST_F(MakeLabel, RedScreenFacingTextAboveTheReferencePoint) {
     const osg::Vec3f reference(-2345678.5f, -4876543.0f, 3499999.5f);
     osg::ref_ptr<osg::Geode> label = makeLabel(reference, "B");
     ASSERT_EQ(label->getNumDrawables(), 1u);
@@ -30,7 +36,7 @@ TEST(MakeLabel, RedScreenFacingTextAboveTheReferencePoint) {
     EXPECT_EQ(text->getAlignment(), defaults->getAlignment());
 }
 
-TEST(MakeLabel, TextIsSetUnchanged) {
+TEST_F(MakeLabel, TextIsSetUnchanged) {
     for (const std::string& name : {std::string(">"), std::string("&"), std::string("Depot")}) {
         osg::ref_ptr<osg::Geode> label = makeLabel(osg::Vec3f(), name);
         const auto* text = static_cast<const osgText::Text*>(label->getDrawable(0));
@@ -40,8 +46,7 @@ TEST(MakeLabel, TextIsSetUnchanged) {
 
 // "cour.ttf" is not on a Debian system; with the data directory registered it must resolve to
 // Liberation Mono rather than whatever face font matching would pick.
-TEST(MakeLabel, FontResolvesToLiberationMono) {
-    registerDataDirectory();
+TEST_F(MakeLabel, FontResolvesToLiberationMono) {
     osg::ref_ptr<osg::Geode> label = makeLabel(osg::Vec3f(), "R");
     const auto* text = static_cast<const osgText::Text*>(label->getDrawable(0));
     ASSERT_NE(text->getFont(), nullptr);
