@@ -17,11 +17,11 @@ namespace {
 using test::ScratchDir;
 using test::toGeodetic;
 
-struct TargetSpec {
+struct TargetEntry {
     std::string id, latitude, longitude, altitude, description;
 };
 
-std::string targetXml(const TargetSpec& t) {
+std::string targetXml(const TargetEntry& t) {
     return "    <TARGET>\n      <ID>" + t.id + "</ID>\n      <WGS84_POSITION>\n        <LATITUDE>" +
            t.latitude + "</LATITUDE>\n        <LONGITUDE>" + t.longitude +
            "</LONGITUDE>\n        <ALTITUDE><VALUE>" + t.altitude +
@@ -29,15 +29,15 @@ std::string targetXml(const TargetSpec& t) {
            "</DESCRIPTION>\n    </TARGET>\n";
 }
 
-std::string targetsFile(const std::vector<TargetSpec>& targets) {
+std::string targetsFile(const std::vector<TargetEntry>& targets) {
     std::string text = "<?xml version=\"1.0\"?>\n<CRD>\n  <TARGETS_LIST>\n";
-    for (const TargetSpec& t : targets) {
+    for (const TargetEntry& t : targets) {
         text += targetXml(t);
     }
     return text + "  </TARGETS_LIST>\n</CRD>\n";
 }
 
-TargetSpec target(const std::string& id, const std::string& description = "Bridge") {
+TargetEntry target(const std::string& id, const std::string& description = "Bridge") {
     return {id, "N33 3012.500", "W1155423.000", "-5.0", description};
 }
 
@@ -208,7 +208,7 @@ TEST(ReadTargets, EmptyListGivesNoTargets) {
 
 // Regression: a fixed table of 1000 entries was written past with a longer list.
 TEST(ReadTargets, MoreThanAThousandTargetsAreReadInFull) {
-    std::vector<TargetSpec> targets;
+    std::vector<TargetEntry> targets;
     for (int i = 1; i <= 1205; ++i) {
         targets.push_back(target(std::to_string(i), i % 2 ? "Odd" : "Even"));
     }
