@@ -190,11 +190,16 @@ DtedCell::DtedCell(const std::string& path) {
 }
 
 double DtedCell::heightAt(double latitude, double longitude) const {
-    const double column = (longitude - west_) / spacingLon_;
-    const double row = (north_ - latitude) / spacingLat_;
-    if (!(column >= 0.0 && row >= 0.0 && column <= columns_ - 1 && row <= rows_ - 1)) {
+    // The outermost posts themselves are inside, also when rounding puts them a hair out.
+    constexpr double kSlack = 1e-6; // posts
+    double column = (longitude - west_) / spacingLon_;
+    double row = (north_ - latitude) / spacingLat_;
+    if (!(column >= -kSlack && row >= -kSlack && column <= columns_ - 1 + kSlack &&
+          row <= rows_ - 1 + kSlack)) {
         return std::numeric_limits<double>::quiet_NaN();
     }
+    column = std::clamp(column, 0.0, columns_ - 1.0);
+    row = std::clamp(row, 0.0, rows_ - 1.0);
     const int c0 = std::min(static_cast<int>(column), columns_ - 2);
     const int r0 = std::min(static_cast<int>(row), rows_ - 2);
     const double fc = column - c0, fr = row - r0;
