@@ -34,7 +34,7 @@ TEST(SimArguments, DefaultsFlyTheSampleRouteLookingDown) {
     EXPECT_EQ(o.fps, 30);
     EXPECT_EQ(o.speed, 50.0);
     ASSERT_TRUE(o.altitude.has_value());
-    EXPECT_EQ(*o.altitude, 3500.0);
+    EXPECT_EQ(*o.altitude, 5000.0);
     EXPECT_EQ(o.lookTarget, 0);
     EXPECT_EQ(o.ground, GroundKind::Checkerboard);
     EXPECT_EQ(o.markers.radius, 20.0);

@@ -59,14 +59,15 @@ reference point (1300 m) and route waypoint is marked in the video by a magenta 
 on the pixel where the viewer's camera projects it, so that the viewer's overlay can be
 checked against the video. The frame number is written in the top-left corner.
 
-Flight (default: the route of the mission, from waypoint 0, at 3500 m):
+Flight (default: the route of the mission, from waypoint 0, at 5000 m):
   --hover LAT,LON,ALT   hover at a point (degrees, degrees, metres above the ellipsoid)
   --heading DEG         platform heading while hovering (default 0, north)
   --mission FILE        mission whose route is flown and marked (default: the sample)
   --targets FILE        targets to mark and to look at (default: the sample)
-  --speed M/S           ground speed along the route (default 50)
-  --altitude M|mission  flight height above the ellipsoid (default 3500), or `mission`
-                        for the heights the mission gives its waypoints
+  --speed M/S           speed along the route (default 50)
+  --altitude M|mission  flight height above the ellipsoid (default 5000, well above the
+                        sample's waypoints, so that the rings stay wider than the overlay's
+                        spheres and boxes), or `mission` for the waypoints' own heights
   --start N             first waypoint flown, counted from 0 (default 0)
                         Along the route the heading follows the leg; pitch and roll are 0.
                         After the last waypoint the flight goes on along the last leg.

@@ -40,7 +40,7 @@ struct SimOptions {
     std::string missionPath;
     std::string targetsPath;
     double speed = 50.0;                     // metres per second
-    std::optional<double> altitude = 3500.0; // metres above the ellipsoid; none: the
+    std::optional<double> altitude = 5000.0; // metres above the ellipsoid; none: the
                                              // mission's own heights
     int startWaypoint = 0;                   // index into the route, from 0
 
