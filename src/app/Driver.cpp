@@ -7,7 +7,7 @@
 #include "camera/Camera.h"
 #include "mission/InputError.h"
 #include "mission/RouteProgress.h"
-#include "overlay/DataPath.h"
+#include "overlay/DataDirectory.h"
 #include "overlay/VideoBackdrop.h"
 
 #include <osg/Camera>
@@ -102,7 +102,7 @@ int runSkyframe(int argc, char** argv) {
     try {
         progress("Virtual world init.");
         backdrop.setUpHud();
-        addDataFilePath();
+        registerDataDirectory();
 
         progress("Targets init.");
         runTargetsStage(root, targetsPath, scene.targets);
@@ -124,8 +124,7 @@ int runSkyframe(int argc, char** argv) {
         return -1;
     }
 
-    RouteProgress routeProgress(scene.route.waypoints.get(), scene.route.markers.get(),
-                                scene.route.legs.get());
+    RouteProgress routeProgress(scene.route.waypoints, scene.route.markers, scene.route.legs);
     TelemetryIntake telemetry;
     CameraInputs inputs;
     bool posed = false;

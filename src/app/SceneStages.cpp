@@ -29,8 +29,8 @@ constexpr float kLegRadius = 1.0f;
 
 void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage) {
     stage.referencePoints = new osg::Vec3Array;
-    stage.positions = readTargets(path.c_str(), stage.names, stage.referencePoints.get());
-    stage.targetsNode = makeTargetsNode(stage.positions.get(), stage.referencePoints.get());
+    stage.positions = readTargets(path, stage.names, *stage.referencePoints);
+    stage.targetsNode = makeTargetsNode(*stage.positions, *stage.referencePoints);
     drawInBin(*stage.targetsNode, 3);
     root.addChild(stage.targetsNode.get());
 
@@ -63,11 +63,11 @@ void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& st
 }
 
 void runRouteStage(osg::Group& root, const std::string& path, RouteStage& stage) {
-    stage.waypoints = readMission(path.c_str());
-    stage.markers = makeWaypointMarkers(stage.waypoints.get(), kWaypointRadius);
+    stage.waypoints = readMission(path);
+    stage.markers = makeWaypointMarkers(*stage.waypoints, kWaypointRadius);
     drawInBin(*stage.markers, 3);
     root.addChild(stage.markers.get());
-    stage.legs = makeRouteLegs(stage.waypoints.get(), kWaypointRadius, kLegRadius);
+    stage.legs = makeRouteLegs(*stage.waypoints, kWaypointRadius, kLegRadius);
     drawInBin(*stage.legs, 3);
     root.addChild(stage.legs.get());
 }

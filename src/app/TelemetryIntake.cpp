@@ -8,7 +8,7 @@ void TelemetryIntake::addDataPacket(const uint8_t* data, int size) {
     if (data == nullptr || size <= 0) {
         return;
     }
-    queueRecords(data, static_cast<std::size_t>(size), records_);
+    appendKlvRecords(records_, data, static_cast<std::size_t>(size));
 }
 
 bool TelemetryIntake::consume(CameraInputs& inputs) {
