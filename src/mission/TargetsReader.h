@@ -1,0 +1,72 @@
+#pragma once
+
+#include "mission/RapidXml.h"
+
+#include <osg/Array>
+#include <osg/ref_ptr>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace skyframe {
+
+// Where a value sits in an element printed by elementWindow. The offsets are the lengths of
+// the opening tags ("<ID>" is 4 characters, "<LONGITUDE>" 11, "<LATITUDE>" 10,
+// "<DESCRIPTION>" 13), so a window starts at the element's first character of text.
+struct ElementWindow {
+    std::size_t offset;
+    std::size_t length;
+};
+constexpr ElementWindow kIdWindow{4, 12};
+constexpr ElementWindow kLongitudeWindow{11, 12};
+constexpr ElementWindow kLatitudeWindow{10, 12};
+constexpr ElementWindow kDescriptionWindow{13, 1};
+
+// Height above the ellipsoid of every target's reference point, where its label hangs
+// (metres).
+constexpr double kReferenceHeight = 1300.0;
+
+// Reads a targets file (root CRD, list CRD/TARGETS_LIST of TARGET elements). For each
+// target, in file order, appends its name (the first character of its description) to
+// targetNames and its reference point (its latitude and longitude at kReferenceHeight) to
+// referencePoints, and returns the target positions at their own altitudes. Points are
+// Earth-centred metres in single precision.
+//
+// The number of targets N is the number of list elements whose ID is positive; positions
+// are read from the first N elements of the list. Throws InputError (naming the file, the
+// problem and where) when the file cannot be read, is malformed, or lacks an element that
+// is read; the two lists are then left as they were.
+osg::ref_ptr<osg::Vec3Array> readTargets(const std::string& path,
+                                         std::vector<std::string>& targetNames,
+                                         osg::Vec3Array& referencePoints);
+
+// readTargets on text already in memory; source names it in messages.
+osg::ref_ptr<osg::Vec3Array> parseTargets(std::string text, const std::string& source,
+                                          std::vector<std::string>& targetNames,
+                                          osg::Vec3Array& referencePoints);
+
+// At most `length` characters from `offset` of the element as rapidxml prints it (flags 0:
+// opening tag, text with < > & ' " written as entities, closing tag, line break; an element
+// without text prints as <NAME/>). Empty when the printed form is shorter than offset.
+std::string elementWindow(const rapidxml::xml_node<char>& element, std::size_t offset,
+                          std::size_t length);
+
+// Latitudes and longitudes in degrees, one per text, in the order of the texts.
+struct GeodeticDegrees {
+    std::vector<double> latitudes;
+    std::vector<double> longitudes;
+};
+
+// Converts degree/minute/second texts (12-character windows; positions from 0):
+//   longitude  "E0031230.000": hemisphere letter, degrees at 1-3, minutes 4-5, seconds 6-11
+//   latitude   "N40 1230.000": hemisphere letter, degrees at 1-2 (position 3 is not read),
+//              minutes 4-5, seconds 6-11
+// Each field is converted with atof (so text after the digits, such as a closing tag, is
+// ignored; a missing field is 0), the degrees truncated toward zero. Any letter other than
+// an upper-case E (longitude) or N (latitude) makes the value negative: west or south.
+// Throws std::invalid_argument when the two lists differ in length.
+GeodeticDegrees parseDegreesMinutesSeconds(const std::vector<std::string>& latitudeTexts,
+                                           const std::vector<std::string>& longitudeTexts);
+
+} // namespace skyframe

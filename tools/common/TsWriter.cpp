@@ -1,0 +1,275 @@
+#include "common/TsWriter.h"
+
+#include "app/FfmpegHandles.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+
+namespace skyframe {
+
+namespace {
+
+// MPEG-TS time stamps run at 90 kHz.
+constexpr AVRational kTsTimeBase = {1, 90000};
+
+// Metadata access unit cell: 5 bytes of header, then at most 65535 bytes of data.
+constexpr size_t kCellHeaderSize = 5;
+constexpr size_t kMaxCellData = 0xFFFF;
+
+} // namespace
+
+struct TsWriter::State {
+    std::string path;
+    std::string partPath;
+    TsWriterOptions options;
+    OutputFormatPtr format;
+    CodecContextPtr encoder;
+    SwsContextPtr scaler;
+    FramePtr frame;
+    PacketPtr packet;
+    AVStream* videoStream = nullptr;
+    AVStream* klvStream = nullptr;
+    int frames = 0;
+    int64_t lastKlvPts = INT64_MIN;
+    unsigned klvSequence = 0;
+    bool opened = false; // the .part file exists
+    bool finished = false;
+
+    // An unfinished file is never left behind, also when the constructor throws.
+    ~State() {
+        closeFile();
+        if (opened && !finished) {
+            std::remove(partPath.c_str());
+        }
+    }
+
+    [[noreturn]] void fail(const std::string& what, int code = 0) const {
+        std::string message = path + ": " + what;
+        if (code < 0) {
+            message += ": " + avErrorText(code);
+        }
+        throw std::runtime_error(message);
+    }
+
+    void check(int code, const std::string& what) const {
+        if (code < 0) {
+            fail(what, code);
+        }
+    }
+
+    // Moves every packet the encoder has ready into the file.
+    void drainEncoder() {
+        for (;;) {
+            const int rc = avcodec_receive_packet(encoder.get(), packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
+                return;
+            }
+            check(rc, "cannot encode video");
+            av_packet_rescale_ts(packet.get(), encoder->time_base, videoStream->time_base);
+            packet->stream_index = videoStream->index;
+            check(av_interleaved_write_frame(format.get(), packet.get()),
+                  "cannot write video packet");
+        }
+    }
+
+    void closeFile() {
+        if (format && format->pb != nullptr) {
+            avio_closep(&format->pb);
+        }
+    }
+};
+
+TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.path = path;
+    s.partPath = path + ".part";
+    s.options = options;
+    if (options.width <= 0 || options.height <= 0 || options.width % 2 != 0 ||
+        options.height % 2 != 0) {
+        s.fail("video size " + std::to_string(options.width) + "x" +
+               std::to_string(options.height) + " is not a positive even size");
+    }
+    if (options.fps <= 0) {
+        s.fail("frame rate " + std::to_string(options.fps) + " is not positive");
+    }
+
+    AVFormatContext* rawFormat = nullptr;
+    s.check(avformat_alloc_output_context2(&rawFormat, nullptr, "mpegts", s.partPath.c_str()),
+            "cannot set up an MPEG-TS muxer");
+    s.format.reset(rawFormat);
+
+    const AVCodec* codec = nullptr;
+    if (options.codec == VideoCodec::H264) {
+        codec = avcodec_find_encoder_by_name("libx264");
+        if (codec == nullptr) {
+            s.fail("FFmpeg has no libx264 encoder");
+        }
+    } else {
+        codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+        if (codec == nullptr) {
+            s.fail("FFmpeg has no MPEG-2 video encoder");
+        }
+    }
+    s.encoder.reset(avcodec_alloc_context3(codec));
+    if (!s.encoder) {
+        s.fail("cannot allocate the video encoder");
+    }
+    AVCodecContext* enc = s.encoder.get();
+    enc->width = options.width;
+    enc->height = options.height;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->time_base = AVRational{1, options.fps};
+    enc->framerate = AVRational{options.fps, 1};
+    enc->gop_size = options.keyframeInterval > 0 ? options.keyframeInterval : options.fps;
+    enc->max_b_frames = 0;
+    if (options.codec == VideoCodec::H264) {
+        s.check(av_opt_set(enc->priv_data, "preset", options.h264Preset.c_str(), 0),
+                "libx264 rejects preset \"" + options.h264Preset + "\"");
+        s.check(av_opt_set_double(enc->priv_data, "crf", options.h264Crf, 0),
+                "libx264 rejects crf " + std::to_string(options.h264Crf));
+    } else {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * options.mpeg2Quantizer;
+    }
+    if (s.format->oformat->flags & AVFMT_GLOBALHEADER) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    s.check(avcodec_open2(enc, codec, nullptr), "cannot open the video encoder");
+
+    s.videoStream = avformat_new_stream(s.format.get(), nullptr);
+    if (s.videoStream == nullptr) {
+        s.fail("cannot add the video stream");
+    }
+    s.videoStream->time_base = enc->time_base;
+    s.check(avcodec_parameters_from_context(s.videoStream->codecpar, enc),
+            "cannot describe the video stream");
+
+    s.klvStream = avformat_new_stream(s.format.get(), nullptr);
+    if (s.klvStream == nullptr) {
+        s.fail("cannot add the KLV stream");
+    }
+    s.klvStream->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+    s.klvStream->codecpar->codec_id = AV_CODEC_ID_SMPTE_KLV;
+    // Synchronous metadata: each KLV packet carries the time of the picture it describes.
+    s.klvStream->codecpar->profile = FF_PROFILE_KLVA_SYNC;
+    s.klvStream->time_base = kTsTimeBase;
+
+    s.frame.reset(av_frame_alloc());
+    s.packet.reset(av_packet_alloc());
+    if (!s.frame || !s.packet) {
+        s.fail("cannot allocate a frame or packet");
+    }
+    s.frame->format = enc->pix_fmt;
+    s.frame->width = enc->width;
+    s.frame->height = enc->height;
+    s.check(av_frame_get_buffer(s.frame.get(), 0), "cannot allocate a video frame");
+
+    const AVPixelFormat input =
+        options.pixelOrder == PixelOrder::Rgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_BGR24;
+    s.scaler.reset(sws_getContext(options.width, options.height, input, options.width,
+                                  options.height, enc->pix_fmt, SWS_BILINEAR, nullptr, nullptr,
+                                  nullptr));
+    if (!s.scaler) {
+        s.fail("cannot set up the RGB to YUV conversion");
+    }
+
+    s.check(avio_open(&s.format->pb, s.partPath.c_str(), AVIO_FLAG_WRITE),
+            "cannot create " + s.partPath);
+    s.opened = true;
+    s.check(avformat_write_header(s.format.get(), nullptr), "cannot write the stream header");
+}
+
+TsWriter::~TsWriter() = default;
+
+void TsWriter::writeFrame(const unsigned char* pixels, int stride) {
+    State& s = *state_;
+    if (s.finished) {
+        s.fail("frame written after finish");
+    }
+    if (pixels == nullptr) {
+        s.fail("frame without pixels");
+    }
+    const int rowBytes = stride > 0 ? stride : s.options.width * 3;
+    s.check(av_frame_make_writable(s.frame.get()), "cannot reuse the video frame");
+    const uint8_t* const source[1] = {pixels};
+    const int sourceStride[1] = {rowBytes};
+    sws_scale(s.scaler.get(), source, sourceStride, 0, s.options.height, s.frame->data,
+              s.frame->linesize);
+    s.frame->pts = s.frames;
+    s.check(avcodec_send_frame(s.encoder.get(), s.frame.get()), "cannot encode video");
+    ++s.frames;
+    s.drainEncoder();
+}
+
+void TsWriter::writeKlv(const unsigned char* data, size_t size, double seconds) {
+    State& s = *state_;
+    if (s.finished) {
+        s.fail("KLV written after finish");
+    }
+    if (!std::isfinite(seconds) || seconds < 0.0) {
+        s.fail("KLV time " + std::to_string(seconds) + " s is not a time in the stream");
+    }
+    if (size == 0 || size > kMaxCellData) {
+        s.fail("KLV data packet of " + std::to_string(size) + " bytes (1 to " +
+               std::to_string(kMaxCellData) + " allowed)");
+    }
+    const int64_t pts =
+        std::llround(seconds * s.klvStream->time_base.den / s.klvStream->time_base.num);
+    if (pts < s.lastKlvPts) {
+        s.fail("KLV time " + std::to_string(seconds) + " s goes back in time");
+    }
+    s.lastKlvPts = pts;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        s.fail("cannot allocate a packet");
+    }
+    s.check(av_new_packet(packet.get(), static_cast<int>(kCellHeaderSize + size)),
+            "cannot allocate a packet");
+    // Synchronous metadata travels in metadata access unit cells (ISO/IEC 13818-1, 2.12.4),
+    // and FFmpeg's demuxer strips that 5-byte header from such streams, but its 5.1 muxer
+    // does not write it: the writer adds it, one complete cell per data packet.
+    uint8_t* cell = packet->data;
+    cell[0] = 0x00;                                  // metadata_service_id
+    cell[1] = static_cast<uint8_t>(s.klvSequence++); // sequence_number
+    cell[2] = 0xDF; // whole AU in this cell, no decoder config, random access, reserved 1111
+    cell[3] = static_cast<uint8_t>(size >> 8); // AU_cell_data_length
+    cell[4] = static_cast<uint8_t>(size & 0xFF);
+    std::copy(data, data + size, cell + kCellHeaderSize);
+    packet->pts = pts;
+    packet->dts = pts;
+    packet->stream_index = s.klvStream->index;
+    s.check(av_interleaved_write_frame(s.format.get(), packet.get()), "cannot write KLV packet");
+}
+
+void TsWriter::finish() {
+    State& s = *state_;
+    if (s.finished) {
+        return;
+    }
+    s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
+    s.drainEncoder();
+    s.check(av_write_trailer(s.format.get()), "cannot complete the file");
+    s.check(avio_closep(&s.format->pb), "cannot close " + s.partPath);
+    if (std::rename(s.partPath.c_str(), s.path.c_str()) != 0) {
+        s.fail("cannot move " + s.partPath + " into place");
+    }
+    s.finished = true;
+}
+
+int TsWriter::framesWritten() const {
+    return state_->frames;
+}
+
+const std::string& TsWriter::path() const {
+    return state_->path;
+}
+
+} // namespace skyframe
