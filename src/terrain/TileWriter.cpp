@@ -83,6 +83,8 @@ void writeTileRows(CellGrid& grid, const std::string& prefix, const std::string&
         }
     }
     std::vector<float> heights(longitudes.size());
+    // Each read costs a block look-up per raster column however many rows it covers, so
+    // consecutive sample rows are fetched 16 at a time: one scan line per tile of the row.
     grid.setRowsPerRead(layout.step == 1 ? 16 : 1);
     const std::string& faces = gridFaceText(n, n);
 
