@@ -4,6 +4,7 @@
 #include "terrain/PagedTree.h"
 
 #include <gtest/gtest.h>
+#include <osg/Geode>
 #include <osg/Group>
 #include <osgDB/ReadFile>
 
@@ -129,6 +130,83 @@ TEST_F(TreeFilesTest, WritesATreeWhoseTilesAreFoundRelativeToIt) {
         const std::string pagedPath = node3->getDatabasePath() + node3->getFileName(0);
         EXPECT_TRUE(fs::equivalent(pagedPath, tiles + "quadtree_a33w16_L3_X4_Y4.obj")) << pagedPath;
         EXPECT_TRUE(osgDB::readRefNodeFile(pagedPath)) << pagedPath;
+    }
+}
+
+// A culling pass from an eye point: which tiles are drawn and which the pager is asked for.
+class EyePass : public osg::NodeVisitor {
+public:
+    explicit EyePass(const osg::Vec3f& eye)
+        : osg::NodeVisitor(CULL_VISITOR, TRAVERSE_ACTIVE_CHILDREN), eye_(eye),
+          requests_(new Requests) {
+        setDatabaseRequestHandler(requests_.get());
+    }
+    osg::Vec3 getEyePoint() const override { return eye_; }
+    float getDistanceToViewPoint(const osg::Vec3& p, bool) const override {
+        return (p - eye_).length();
+    }
+    void apply(osg::Geode&) override { ++drawn; }
+
+    int drawn = 0;
+    const std::vector<std::string>& requested() const { return requests_->files; }
+
+private:
+    struct Requests : osg::NodeVisitor::DatabaseRequestHandler {
+        void requestNodeFile(const std::string& file, osg::NodePath&, float, const osg::FrameStamp*,
+                             osg::ref_ptr<osg::Referenced>&, const osg::Referenced*) override {
+            files.push_back(file);
+        }
+        std::vector<std::string> files;
+    };
+    osg::Vec3f eye_;
+    osg::ref_ptr<Requests> requests_;
+};
+
+// Eye points straight above a node's centre (the centres lie on the ellipsoid).
+osg::Vec3f above(const osg::Vec3f& centre, float height) {
+    osg::Vec3f up = centre;
+    up.normalize();
+    return centre + up * height;
+}
+
+TEST_F(TreeFilesTest, LoadedTreeShowsCoarseTilesFarAndPagesFineTilesNear) {
+    writeAllStandIns();
+    ASSERT_EQ(prepareTreeTiles(tiles, cell, cell), 0);
+    ::testing::internal::CaptureStdout();
+    osg::ref_ptr<osg::PagedLOD> built = buildPagedTree(tiles, cell, cell);
+    ::testing::internal::GetCapturedStdout();
+    writeTreeFile(*built, tiles, tiles + "tree.osgb");
+    osg::ref_ptr<osg::Node> tree = osgDB::readRefNodeFile(tiles + "tree.osgb");
+    auto* root = dynamic_cast<osg::PagedLOD*>(tree.get());
+    ASSERT_NE(root, nullptr);
+    auto* node2 = dynamic_cast<osg::PagedLOD*>(root->getChild(1)->asGroup()->getChild(5));
+    ASSERT_NE(node2, nullptr);
+
+    // Beyond 315290 m of the root's centre: the level-1 tile alone.
+    EyePass far(above(root->getCenter(), 400000.0f));
+    tree->accept(far);
+    EXPECT_EQ(far.drawn, 1);
+    EXPECT_TRUE(far.requested().empty());
+
+    // 100 km above a level-2 node: every level-2 tile, nothing paged.
+    EyePass middle(above(node2->getCenter(), 100000.0f));
+    tree->accept(middle);
+    EXPECT_EQ(middle.drawn, 16);
+    EXPECT_TRUE(middle.requested().empty());
+
+    // 50 km above it: its level-3 nodes page their tiles in, from beside the tree file.
+    EyePass near(above(node2->getCenter(), 50000.0f));
+    tree->accept(near);
+    const std::vector<std::string>& requested = near.requested();
+    const std::set<std::string> files(requested.begin(), requested.end());
+    for (unsigned row = 4; row < 8; ++row) { // level-2 tile (1, 1) holds rows and columns 4-7
+        for (unsigned column = 4; column < 8; ++column) {
+            const std::string expected = treeTileFileName(tiles, "a33w16", 3, row, column);
+            EXPECT_EQ(files.count(expected), 1u) << expected;
+        }
+    }
+    for (const std::string& file : files) {
+        EXPECT_TRUE(fs::exists(file)) << file;
     }
 }
 
