@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string fixtureFolder() {
-    const fs::path folder = fs::path(SKYFRAME_BINARY_DIR) / "tests" / "terrain" / "fixtures";
+    const fs::path folder = fs::path(SKYFRAME_BINARY_DIR) / "tests" / "terrain" / "fixtures-v1";
     fs::create_directories(folder);
     return folder.string();
 }
