@@ -42,12 +42,15 @@ struct DriverStats {
     long recordsExtracted = 0;
 };
 
-void printStats(const FrameLoopStats& loop, const DriverStats& driver, double wallSeconds) {
+// `viewerFrames` is the scene graph's own frame count, so a test can check the loop's count
+// against the frames actually rendered.
+void printStats(const FrameLoopStats& loop, const DriverStats& driver, unsigned viewerFrames,
+                double wallSeconds) {
     std::fprintf(stderr,
-                 "skyframe stats: decoded %ld rendered %ld data-packets %ld records-used %ld "
-                 "wall %.3f read %.3f decode %.3f convert %.3f camera %.3f route %.3f "
-                 "render %.3f\n",
-                 loop.decodedPictures, loop.processedPictures, loop.dataPackets,
+                 "skyframe stats: decoded %ld processed %ld frames %u data-packets %ld "
+                 "records-used %ld wall %.3f read %.3f decode %.3f convert %.3f camera %.3f "
+                 "route %.3f render %.3f\n",
+                 loop.decodedPictures, loop.processedPictures, viewerFrames, loop.dataPackets,
                  driver.recordsExtracted, wallSeconds, loop.readSeconds, loop.decodeSeconds,
                  loop.convertSeconds, driver.cameraSeconds, driver.routeSeconds,
                  driver.renderSeconds);
@@ -168,7 +171,8 @@ int runSkyframe(int argc, char** argv) {
 
     const int result = runFrameLoop(videoPath, hooks, std::cerr, &loopStats);
     if (wantStats) {
-        printStats(loopStats, driverStats, secondsSince(wallStart));
+        printStats(loopStats, driverStats, viewer->getFrameStamp()->getFrameNumber(),
+                   secondsSince(wallStart));
     }
     // The viewer goes before the scene it shows; the scene's references are released as
     // `scene` and `backdrop` go out of scope.

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -69,18 +70,34 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+namespace {
+
+// The next header field of a PPM file; comment lines ("# ...") may stand between fields.
+std::string ppmField(std::istream& in) {
+    std::string field;
+    while (in >> field && field[0] == '#') {
+        std::string rest;
+        std::getline(in, rest);
+    }
+    return field;
+}
+
+} // namespace
+
 RgbImage readPpm(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    std::string magic;
-    int maxValue = 0;
     RgbImage image;
-    in >> magic >> image.width >> image.height >> maxValue;
+    const std::string magic = ppmField(in);
+    image.width = std::atoi(ppmField(in).c_str());
+    image.height = std::atoi(ppmField(in).c_str());
+    const int maxValue = std::atoi(ppmField(in).c_str());
     if (!in || magic != "P6" || maxValue != 255 || image.width <= 0 || image.height <= 0) {
         throw std::runtime_error(file.string() + ": not an 8-bit binary PPM picture");
     }
     in.get(); // the one whitespace byte before the samples
     image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
-    in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
+    in.read(reinterpret_cast<char*>(image.rgb.data()),
+            static_cast<std::streamsize>(image.rgb.size()));
     if (!in) {
         throw std::runtime_error(file.string() + ": picture data cut short");
     }
