@@ -5,7 +5,8 @@
 #
 # Writes OUTDIR/stdout, OUTDIR/stderr and OUTDIR/exit (the viewer's exit status). Each
 # --shot waits until the viewer has printed "Reading init.", then DELAY seconds more, and
-# saves the whole screen as OUTDIR/NAME.ppm and OUTDIR/NAME.png. Without a DISPLAY the
+# saves the whole screen as OUTDIR/NAME.ppm and OUTDIR/NAME.png; while the window's area is
+# still all black (not drawn yet, on a loaded machine) it tries again, for up to 30 s. Without a DISPLAY the
 # script runs itself again under Xvfb. VIEWER_PRELOAD, when set, is put in LD_PRELOAD of the
 # viewer alone (the sanitizer build uses it to keep the GL driver loaded until exit, so its
 # allocations can be named in the leak report).
@@ -53,7 +54,16 @@ for shot in $shots; do
         waited=$((waited + 1))
     done
     sleep "$delay"
-    xwd -root -display "$DISPLAY" >"$out/$name.xwd"
+    tries=0
+    while :; do
+        xwd -root -display "$DISPLAY" >"$out/$name.xwd"
+        brightest=$(convert "xwd:$out/$name.xwd" -crop 1280x720+50+50 +repage -format '%[max]' info:)
+        if [ "$brightest" != "0" ] || [ "$tries" -ge 60 ] || ! kill -0 "$pid" 2>/dev/null; then
+            break
+        fi
+        tries=$((tries + 1))
+        sleep 0.5
+    done
     convert "xwd:$out/$name.xwd" "ppm:$out/$name.ppm"
     convert "xwd:$out/$name.xwd" "$out/$name.png"
     rm -f "$out/$name.xwd"
