@@ -1,0 +1,35 @@
+#pragma once
+
+#include "app/FfmpegHandles.h"
+
+namespace skyframe {
+
+// Converts decoded pictures to packed 24-bit BGR (rows of exactly width * 3 bytes) with a
+// bilinear scaler, into one buffer reused from picture to picture. A picture of another
+// size or pixel format than the current one rebuilds the scaler and the buffer for it
+// instead of converting past the planes.
+class BgrConverter {
+public:
+    // Sizes the scaler and buffer. Returns false (and keeps nothing) when FFmpeg cannot
+    // make a scaler for this size and format.
+    bool configure(int width, int height, AVPixelFormat format);
+
+    // Converts one picture; returns the start of the BGR buffer, or nullptr when no scaler
+    // can be made for the picture.
+    const uint8_t* convert(const AVFrame& picture);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    const uint8_t* data() const { return buffer_.get(); }
+
+private:
+    SwsContextPtr scaler_;
+    AvBufferPtr buffer_;
+    uint8_t* planes_[4] = {};
+    int lineSizes_[4] = {};
+    int width_ = 0;
+    int height_ = 0;
+    AVPixelFormat format_ = AV_PIX_FMT_NONE;
+};
+
+} // namespace skyframe

@@ -1,0 +1,28 @@
+#include "app/TelemetryIntake.h"
+
+#include "telemetry/KlvPacket.h"
+
+namespace skyframe {
+
+void TelemetryIntake::addDataPacket(const uint8_t* data, int size) {
+    if (data == nullptr || size <= 0) {
+        return;
+    }
+    appendKlvRecords(records_, data, static_cast<std::size_t>(size));
+}
+
+bool TelemetryIntake::consume(CameraInputs& inputs) {
+    if (records_.size() <= kRecordLag) {
+        return false;
+    }
+    std::unique_ptr<KlvRecord> record;
+    while (records_.size() > kRecordLag) {
+        record = std::move(records_.front());
+        records_.pop_front();
+    }
+    extractCameraData(*record, inputs.fov, inputs.sensorPosition, inputs.sensorAngles,
+                      inputs.platformAngles, inputs.frameCenter);
+    return true;
+}
+
+} // namespace skyframe

@@ -1,0 +1,48 @@
+#include "terrain/DtedRaster.h"
+
+#include "terrain/DtedReport.h"
+
+#include <cpl_error.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace skyframe {
+
+GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot) {
+    GDALAllRegister();
+    CPLErrorReset();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    GDALDatasetUniquePtr dataset(
+        GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    CPLPopErrorHandler();
+    if (!dataset && whyNot != nullptr) {
+        const char* message = CPLGetLastErrorMsg();
+        *whyNot = (message && *message) ? message : "not a raster GDAL can read";
+    }
+    return dataset;
+}
+
+bool readDtedGeometry(const std::string& path, int& rasterWidth, double& pixelWidth,
+                      osg::Vec3f& origin) {
+    std::string whyNot;
+    GDALDatasetUniquePtr dataset = openDted(path, &whyNot);
+    if (!dataset) {
+        std::fputs(kOpenFailureText, stdout);
+        std::fflush(stdout);
+        std::cerr << "cannot open \"" << path << "\": " << whyNot << '\n';
+        return false;
+    }
+    printDatasetReport(*dataset);
+    // Without a readable geotransform GDAL hands out its default (0, 1, 0, 0, 0, 1), which
+    // is passed on as it is.
+    double geoTransform[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    dataset->GetGeoTransform(geoTransform);
+    rasterWidth = dataset->GetRasterXSize();
+    pixelWidth = geoTransform[1];
+    origin =
+        osg::Vec3f(static_cast<float>(geoTransform[0]), static_cast<float>(geoTransform[3]), 0.0f);
+    return true;
+}
+
+} // namespace skyframe

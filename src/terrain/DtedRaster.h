@@ -1,0 +1,27 @@
+#pragma once
+
+#include <gdal_priv.h>
+#include <osg/Vec3f>
+
+#include <string>
+
+namespace skyframe {
+
+// Registers GDAL's drivers and opens path read-only as a raster. Returns null when it cannot
+// be opened, with GDAL's reason in *whyNot (if given) instead of on standard error.
+GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot = nullptr);
+
+// The text the tiler prints, with no end of line, for every raster it cannot open; callers
+// that look at the console output rely on it.
+constexpr const char* kOpenFailureText = "Hello World!";
+
+// Opens path, prints its dataset report and hands out
+//   rasterWidth  the raster's width (pixels)
+//   pixelWidth   geotransform element 1 (degrees per pixel)
+//   origin       (longitude, latitude, 0) of the raster's top-left corner (degrees)
+// A raster that cannot be opened prints kOpenFailureText to standard output and the reason,
+// naming the file, to standard error, leaves the outputs as they were and returns false.
+bool readDtedGeometry(const std::string& path, int& rasterWidth, double& pixelWidth,
+                      osg::Vec3f& origin);
+
+} // namespace skyframe

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace skyframe {
+
+// Height (metres) of the post at (row, column) of a cell, row 0 the northern edge, column 0
+// the western edge.
+using PostHeight = std::function<double(int row, int column)>;
+
+// Writes a DTED cell (GDAL's DTED driver) of posts x posts covering latitudes south ...
+// south + 1 and longitudes west ... west + 1 (degrees). posts is 121, 1201 or 3601 (DTED
+// levels 0, 1 and 2). Heights are rounded to whole metres, as DTED stores them. The cell is
+// written under a temporary name and renamed, so concurrent makers of the same file never
+// see a partial one. Throws std::runtime_error naming path on failure.
+void makeDtedCell(const std::string& path, int south, int west, int posts,
+                  const PostHeight& height);
+
+// Smooth synthetic relief for demonstrations and benchmarks: rolling hills of a few hundred
+// metres on a slope, different at every post.
+double syntheticRelief(int row, int column, int posts);
+
+} // namespace skyframe

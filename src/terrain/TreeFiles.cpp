@@ -1,0 +1,151 @@
+#include "terrain/TreeFiles.h"
+
+#include "terrain/PagedTree.h"
+#include "terrain/TileStem.h"
+
+#include <osg/NodeVisitor>
+#include <osg/PagedLOD>
+#include <osgDB/WriteFile>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+namespace skyframe {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Renames the paged children's files from one folder prefix to another.
+class PagedNameRewriter : public osg::NodeVisitor {
+public:
+    PagedNameRewriter(std::string from, std::string to)
+        : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN), from_(std::move(from)), to_(std::move(to)) {}
+
+    void apply(osg::PagedLOD& node) override {
+        for (unsigned i = 0; i < node.getNumFileNames(); ++i) {
+            const std::string& name = node.getFileName(i);
+            if (!name.empty() && name.compare(0, from_.size(), from_) == 0) {
+                node.setFileName(i, to_ + name.substr(from_.size()));
+            }
+        }
+        traverse(node);
+    }
+
+private:
+    std::string from_;
+    std::string to_;
+};
+
+// Gives `target` the name `link`, replacing any other file of that name at once.
+void linkOrCopy(const fs::path& target, const fs::path& link) {
+    std::error_code ec;
+    if (fs::equivalent(target, link, ec)) {
+        return; // renaming a link onto its own file would do nothing and keep the part
+    }
+    const fs::path part = link.string() + ".part";
+    fs::remove(part, ec);
+    fs::create_hard_link(target, part, ec);
+    if (ec) {
+        fs::copy_file(target, part, fs::copy_options::overwrite_existing);
+    }
+    fs::rename(part, link);
+}
+
+} // namespace
+
+std::vector<TilePosition> halfTilePositions(int halfSelector) {
+    std::vector<TilePosition> tiles{{1, 0, 0}};
+    for (unsigned level = 2; level <= 3; ++level) {
+        const unsigned side = 1u << (2 * (level - 1));
+        const unsigned first = halfSelector == kNorthHalf ? 0 : side / 2;
+        for (unsigned x = first; x < first + side / 2; ++x) {
+            for (unsigned y = 0; y < side; ++y) {
+                tiles.push_back({level, x, y});
+            }
+        }
+    }
+    return tiles;
+}
+
+int prepareTreeTiles(const std::string& directoryPrefix, const std::string& pathA,
+                     const std::string& pathB, const TileDone& tileDone) {
+    struct Part {
+        const std::string& path;
+        int half;
+    };
+    for (const Part& part : {Part{pathA, kNorthHalf}, Part{pathB, kSouthHalf}}) {
+        std::string stem;
+        try {
+            stem = tileStem(part.path);
+        } catch (const std::invalid_argument& e) {
+            std::cerr << e.what() << '\n';
+            return 1;
+        }
+        const std::vector<TilePosition> tiles = halfTilePositions(part.half);
+        bool complete = true;
+        for (const TilePosition& t : tiles) {
+            complete =
+                complete && fs::exists(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
+        }
+        if (!complete) {
+            if (const int status = writeTileLevel(kFirstTileLevel, part.half, part.path,
+                                                  directoryPrefix, tileDone)) {
+                return status;
+            }
+        }
+        try {
+            for (const TilePosition& t : tiles) {
+                // B's level-1 tile is written with its half but not used by the tree.
+                if (part.half == kSouthHalf && t.level == 1) {
+                    continue;
+                }
+                linkOrCopy(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y),
+                           treeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
+            }
+        } catch (const fs::filesystem_error& e) {
+            std::fflush(stdout);
+            std::cerr << "cannot give tiles of \"" << part.path
+                      << "\" their tree names: " << e.what() << '\n';
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void writeTreeFile(osg::Node& root, const std::string& directoryPrefix,
+                   const std::string& treePath) {
+    const fs::path tree = fs::absolute(treePath).lexically_normal();
+    fs::path tiles =
+        fs::absolute(directoryPrefix.empty() ? "." : directoryPrefix).lexically_normal();
+    if (!tiles.has_filename()) {
+        tiles = tiles.parent_path(); // "dir/" names the folder dir
+    }
+    std::string relative = tiles.lexically_relative(tree.parent_path()).generic_string();
+    if (relative == ".") {
+        relative.clear();
+    } else if (!relative.empty()) {
+        relative += '/';
+    }
+    PagedNameRewriter rewriter(directoryPrefix, relative);
+    root.accept(rewriter);
+
+    const fs::path part =
+        tree.parent_path() / (tree.stem().string() + ".part" + tree.extension().string());
+    if (!osgDB::writeNodeFile(root, part.string())) {
+        std::error_code ec;
+        fs::remove(part, ec);
+        throw std::runtime_error("cannot write tree \"" + treePath + "\"");
+    }
+    std::error_code ec;
+    fs::rename(part, tree, ec);
+    if (ec) {
+        fs::remove(part, ec);
+        throw std::runtime_error("cannot rename tree into \"" + treePath + "\": " + ec.message());
+    }
+}
+
+} // namespace skyframe
