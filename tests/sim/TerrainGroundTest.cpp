@@ -5,6 +5,7 @@
 #include <Eigen/Geometry>
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
 #include <atomic>
 #include <cmath>
@@ -21,18 +22,19 @@ namespace fs = std::filesystem;
 
 const std::string kCell = SKYFRAME_TESTDATA "/n33_w116_3arc_v2.dt1";
 
-// A small elevation raster written by the test: 41 x 41 posts 0.001 degrees apart, the
-// north-west post at 33.52 N, 115.90 W. Flat at 10 m but for a ridge 400 m high running
-// north-south along column 20, 3 posts wide at its foot, and one void post.
-constexpr int kPosts = 41;
-constexpr double kWest = -115.90, kNorth = 33.52, kStep = 0.001;
+// A one-degree elevation cell written by the test (DTED level 0 spacing, 121 x 121 posts,
+// 33-34 N, 116-115 W), as a GeoTIFF so that it can hold a void post. Flat at 10 m but for a
+// ridge 400 m high running north-south along column 60, 3 posts wide at its foot.
+constexpr int kPosts = 121;
+constexpr double kSpacing = 1.0 / (kPosts - 1);
 constexpr float kVoid = -32767.0f;
+constexpr int kRidge = 60;
 
 float ridgeHeight(int column, int row) {
     if (column == 5 && row == 5) {
         return kVoid;
     }
-    const int d = std::abs(column - 20);
+    const int d = std::abs(column - kRidge);
     return d == 0 ? 410.0f : d == 1 ? 210.0f : 10.0f;
 }
 
@@ -47,9 +49,13 @@ public:
         GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
         GDALDatasetUniquePtr ds(
             driver->Create(path_.c_str(), kPosts, kPosts, 1, GDT_Float32, nullptr));
-        // Pixel-is-area corner half a post to the north-west of the first post.
-        double gt[6] = {kWest - 0.5 * kStep, kStep, 0.0, kNorth + 0.5 * kStep, 0.0, -kStep};
+        // Posts at pixel centres, as in a DTED cell.
+        double gt[6] = {-116.0 - 0.5 * kSpacing, kSpacing, 0.0,
+                        34.0 + 0.5 * kSpacing,   0.0,      -kSpacing};
         ds->SetGeoTransform(gt);
+        OGRSpatialReference wgs84;
+        wgs84.importFromEPSG(4326);
+        ds->SetSpatialRef(&wgs84);
         std::vector<float> heights(kPosts * kPosts);
         for (int r = 0; r < kPosts; ++r) {
             for (int c = 0; c < kPosts; ++c) {
@@ -73,39 +79,42 @@ private:
     std::string path_;
 };
 
-double columnLongitude(double column) {
-    return kWest + column * kStep;
-}
-double rowLatitude(double row) {
-    return kNorth - row * kStep;
-}
-
 TEST(DtedCell, ReadsPostsAndInterpolatesBetweenThem) {
     const RidgeRaster raster;
     const DtedCell cell(raster.path());
     EXPECT_EQ(cell.columns(), kPosts);
     EXPECT_EQ(cell.rows(), kPosts);
-    EXPECT_NEAR(cell.postLongitude(0), kWest, 1e-12);
-    EXPECT_NEAR(cell.postLatitude(0), kNorth, 1e-12);
-    EXPECT_EQ(cell.post(20, 3), 410.0f);
+    EXPECT_NEAR(cell.spacingLongitude(), kSpacing, 1e-12);
+    EXPECT_NEAR(cell.spacingLatitude(), kSpacing, 1e-12);
+    // The tiler places the posts half of its 1-arc-second grid pixel north-west of the
+    // raster's own post positions; the picture follows the tiles.
+    EXPECT_NEAR(cell.postLongitude(0), -116.0 - 0.5 / 3600.0, 1e-12);
+    EXPECT_NEAR(cell.postLatitude(0), 34.0 + 0.5 / 3600.0, 1e-12);
+    EXPECT_EQ(cell.post(kRidge, 3), 410.0f);
     EXPECT_EQ(cell.post(5, 5), 0.0f); // the void post
     EXPECT_EQ(cell.minHeight(), 0.0);
     EXPECT_EQ(cell.maxHeight(), 410.0);
-    EXPECT_NEAR(cell.heightAt(rowLatitude(3), columnLongitude(20)), 410.0, 1e-6);
-    EXPECT_NEAR(cell.heightAt(rowLatitude(3), columnLongitude(19.5)), 310.0, 1e-6);
-    EXPECT_NEAR(cell.heightAt(rowLatitude(3.5), columnLongitude(21.25)), 160.0, 1e-6);
-    EXPECT_NEAR(cell.heightAt(rowLatitude(40), columnLongitude(40)), 10.0, 1e-6);
-    EXPECT_TRUE(std::isnan(cell.heightAt(rowLatitude(-0.1), columnLongitude(3))));
-    EXPECT_TRUE(std::isnan(cell.heightAt(rowLatitude(3), columnLongitude(40.1))));
+    auto at = [&](double column, double row) {
+        return cell.heightAt(cell.postLatitude(row), cell.postLongitude(column));
+    };
+    EXPECT_NEAR(at(kRidge, 3), 410.0, 1e-6);
+    EXPECT_NEAR(at(kRidge - 0.5, 3), 310.0, 1e-6);
+    EXPECT_NEAR(at(kRidge + 1.25, 3.5), 160.0, 1e-6);
+    EXPECT_NEAR(at(kPosts - 1, kPosts - 1), 10.0, 1e-6);
+    EXPECT_NEAR(at(0, 0), 10.0, 1e-6);
+    EXPECT_TRUE(std::isnan(at(3, -0.1)));
+    EXPECT_TRUE(std::isnan(at(kPosts - 0.9, 3)));
 }
 
 TEST(DtedCell, RefusesWhatItCannotRead) {
-    try {
-        DtedCell cell("/nonexistent/n33_w116.dt1");
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("/nonexistent/n33_w116.dt1"), std::string::npos)
-            << e.what();
+    for (const std::string& path : {std::string("/nonexistent/n33_w116.dt1"),
+                                    std::string(SKYFRAME_SOURCE_DIR "/data/mission.xml")}) {
+        try {
+            DtedCell cell(path);
+            FAIL() << "no exception for " << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
     }
 }
 
@@ -118,15 +127,16 @@ TEST(DtedCell, ReadsTheHeightsOfTheSaltonSeaCell) {
     EXPECT_EQ(cell.rows(), 1201);
     EXPECT_EQ(cell.minHeight(), -87.0);
     EXPECT_EQ(cell.maxHeight(), 1619.0);
+    // The corners and the middle of the cell, at the posts' positions.
     struct Known {
-        double lat, lon, height;
+        int row, column;
+        double height;
     };
-    for (const Known& k : std::vector<Known>{{33, -116, 297},
-                                             {34, -116, 1361},
-                                             {33, -115, 158},
-                                             {34, -115, 371},
-                                             {33.5, -115.5, 686}}) {
-        EXPECT_NEAR(cell.heightAt(k.lat, k.lon), k.height, 1e-6) << k.lat << " " << k.lon;
+    for (const Known& k : std::vector<Known>{
+             {1200, 0, 297}, {0, 0, 1361}, {1200, 1200, 158}, {0, 1200, 371}, {600, 600, 686}}) {
+        EXPECT_NEAR(cell.heightAt(cell.postLatitude(k.row), cell.postLongitude(k.column)), k.height,
+                    1e-6)
+            << k.row << " " << k.column;
     }
 }
 
@@ -158,8 +168,9 @@ std::optional<double> bruteForceHit(const TerrainGround& g, const Eigen::Vector3
 
 TEST(TerrainGround, FindsTheSameGroundAsABruteForceSearch) {
     const RidgeRaster raster;
-    const TerrainGround ground(std::make_shared<DtedCell>(raster.path()), -50.0);
-    const double lat = rowLatitude(20), lon = columnLongitude(8);
+    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const TerrainGround ground(cell, -50.0);
+    const double lat = cell->postLatitude(60), lon = cell->postLongitude(kRidge - 3);
     const Eigen::Vector3d origin = geodeticToEcef(lat, lon, 1500.0);
     const Eigen::Vector3d up = upAt(lat, lon);
     const Eigen::Vector3d east(-std::sin(lon * kDegToRad), std::cos(lon * kDegToRad), 0.0);
@@ -168,20 +179,23 @@ TEST(TerrainGround, FindsTheSameGroundAsABruteForceSearch) {
         const char* name;
         Eigen::Vector3d direction;
     };
-    // The ridge lies about 1.1 km east: rays toward it meet its face, or graze over its top
-    // and land on the flat beyond, or leave the cell and land on the flat outside.
+    // The ridge's crest lies 2.3 km east, its foot 1.5 km: rays toward it land on the flat
+    // before it, on its foot, on its face, on its crest, over the crest on its far side, far
+    // beyond it, or leave the cell and land on the flat outside.
     const std::vector<Ray> rays = {
         {"straight down", -up},
-        {"onto the ridge face", east - 0.9 * up},
-        {"onto the ridge top", east - 1.05 * up},
-        {"just over the top", east - 1.02 * up + 0.3 * north},
-        {"far beyond the ridge", east - 0.07 * up},
-        {"west, out of the cell", -east - 0.1 * up},
+        {"on the flat before the ridge", east - 2.5 * up},
+        {"onto the foot of the ridge", east - 1.2 * up},
+        {"onto the ridge face", east - 0.55 * up},
+        {"onto the crest", east - 0.48 * up},
+        {"over the crest onto its far side", east - 0.465 * up + 0.2 * north},
+        {"far beyond the ridge", east - 0.05 * up},
+        {"west, out of the cell", -east - 0.03 * up},
     };
     for (const Ray& r : rays) {
         SCOPED_TRACE(r.name);
         const Eigen::Vector3d unit = r.direction.normalized();
-        const auto expected = bruteForceHit(ground, origin, unit, 60000.0);
+        const auto expected = bruteForceHit(ground, origin, unit, 80000.0);
         const auto hit = ground.intersect(origin, unit);
         ASSERT_EQ(hit.has_value(), expected.has_value());
         if (hit) {
@@ -196,16 +210,17 @@ TEST(TerrainGround, FindsTheSameGroundAsABruteForceSearch) {
 
 TEST(TerrainGround, OutsideTheCellTheGroundIsFlatAndGrey) {
     const RidgeRaster raster;
-    const TerrainGround ground(std::make_shared<DtedCell>(raster.path()), -50.0);
-    const double lat = 33.3, lon = -115.7;
+    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const TerrainGround ground(cell, -50.0);
+    const double lat = 32.5, lon = -115.7;
     const auto hit = ground.intersect(geodeticToEcef(lat, lon, 2000.0), -upAt(lat, lon));
     ASSERT_TRUE(hit.has_value());
     EXPECT_NEAR(ecefToGeodetic(*hit).z(), -50.0, 0.05);
     const Rgb grey = ground.colourAt(lat, lon);
     EXPECT_EQ(grey.r, grey.g + 0);
     // Inside, the slopes are lit from the north-west: the west face brighter than the east.
-    const Rgb westFace = ground.colourAt(rowLatitude(20), columnLongitude(19.5));
-    const Rgb eastFace = ground.colourAt(rowLatitude(20), columnLongitude(20.5));
+    const Rgb westFace = ground.colourAt(cell->postLatitude(60), cell->postLongitude(kRidge - 0.5));
+    const Rgb eastFace = ground.colourAt(cell->postLatitude(60), cell->postLongitude(kRidge + 0.5));
     EXPECT_GT(westFace.r + westFace.g + westFace.b, eastFace.r + eastFace.g + eastFace.b);
 }
 
@@ -228,12 +243,13 @@ RgbImage exactRender(const Camera& c, const TerrainGround& g) {
 
 TEST(TerrainGround, RendersWhatExactRayCastsSeeAlsoWhereTheRidgeHidesTheGround) {
     const RidgeRaster raster;
-    const TerrainGround ground(std::make_shared<DtedCell>(raster.path()), -50.0);
+    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const TerrainGround ground(cell, -50.0);
     // Low, looking east across the ridge: its crest hides the ground behind it.
     const double fov[2] = {60.0,
                            2.0 * std::atan(std::tan(30.0 * kDegToRad) * 90.0 / 160.0) / kDegToRad};
-    const double position[3] = {rowLatitude(20), columnLongitude(2), 300.0};
-    const double sensor[3] = {0.0, -8.0, 0.0};
+    const double position[3] = {cell->postLatitude(60), cell->postLongitude(kRidge - 5), 300.0};
+    const double sensor[3] = {0.0, -4.0, 0.0};
     const double platform[3] = {90.0, 0.0, 0.0};
     Camera c(160, 90);
     c.updatePose(fov, position, sensor, platform);

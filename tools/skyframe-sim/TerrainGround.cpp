@@ -2,6 +2,9 @@
 
 #include "camera/Geodesy.h"
 
+#include "terrain/CellGrid.h"
+#include "terrain/DtedRaster.h"
+
 #include <gdal_priv.h>
 
 #include <algorithm>
@@ -17,15 +20,6 @@ constexpr Rgb kOutsideColour{120, 120, 112};
 constexpr double kMinStep = 2.0;       // metres along the ray
 constexpr double kMaxRange = 400000.0; // metres; no ray looks further
 constexpr int kMaxSteps = 4000;
-
-[[noreturn]] void fail(const std::string& path, const std::string& what) {
-    const char* gdal = CPLGetLastErrorMsg();
-    std::string message = path + ": " + what;
-    if (gdal != nullptr && *gdal != '\0') {
-        message += ": " + std::string(gdal);
-    }
-    throw std::runtime_error(message);
-}
 
 // Geodetic position of a point near the surface, with the sines and cosines of its latitude
 // and longitude (for the local frame) at no extra cost.
@@ -142,42 +136,37 @@ Rgb scaled(Rgb c, double k) {
 } // namespace
 
 DtedCell::DtedCell(const std::string& path) {
-    GDALAllRegister();
-    CPLErrorReset();
-    GDALDatasetUniquePtr dataset(
-        GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    std::string whyNot;
+    GDALDatasetUniquePtr dataset = openDted(path, &whyNot);
     if (!dataset) {
-        fail(path, "cannot open as an elevation raster");
+        throw std::runtime_error(path + ": cannot open as an elevation raster: " + whyNot);
     }
-    if (dataset->GetRasterCount() < 1) {
-        fail(path, "has no raster band");
+    // The tiler's view of the cell, so that the picture's terrain lies where the viewer's
+    // terrain tiles put it: the same check of the cell's geometry, and the same positions
+    // and heights. Its grid holds the posts at every step-th grid pixel.
+    CellGrid grid(*dataset, path);
+    const int width = dataset->GetRasterXSize();
+    const int height = dataset->GetRasterYSize();
+    if (width != height || CellGrid::kPixels % (width - 1) != 0) {
+        throw std::runtime_error(path + ": " + std::to_string(width) + " x " +
+                                 std::to_string(height) +
+                                 " posts is not the square post grid of a DTED level");
     }
-    double gt[6];
-    if (dataset->GetGeoTransform(gt) != CE_None) {
-        fail(path, "has no geotransform");
-    }
-    if (gt[2] != 0.0 || gt[4] != 0.0 || !(gt[1] > 0.0) || !(gt[5] < 0.0)) {
-        fail(path, "is not a north-up latitude/longitude grid");
-    }
-    columns_ = dataset->GetRasterXSize();
-    rows_ = dataset->GetRasterYSize();
-    if (columns_ < 2 || rows_ < 2) {
-        fail(path, "has fewer than 2 x 2 posts");
-    }
-    spacingLon_ = gt[1];
-    spacingLat_ = -gt[5];
-    // The geotransform gives the corner of the first pixel; posts are the pixels' centres.
-    west_ = gt[0] + 0.5 * spacingLon_;
-    north_ = gt[3] - 0.5 * spacingLat_;
+    const int step = CellGrid::kPixels / (width - 1);
+    columns_ = rows_ = width;
+    west_ = grid.longitude(0);
+    north_ = grid.latitude(0);
+    spacingLon_ = grid.longitude(step) - west_;
+    spacingLat_ = north_ - grid.latitude(step);
 
-    GDALRasterBand* band = dataset->GetRasterBand(1);
     heights_.resize(static_cast<size_t>(columns_) * rows_);
-    if (band->RasterIO(GF_Read, 0, 0, columns_, rows_, heights_.data(), columns_, rows_,
-                       GDT_Float32, 0, 0) != CE_None) {
-        fail(path, "cannot read the heights");
+    grid.setRowsPerRead(64);
+    for (int row = 0; row < rows_; ++row) {
+        grid.readHeights(row * step, 0, step, columns_,
+                         &heights_[static_cast<size_t>(row) * columns_]);
     }
     int hasNoData = 0;
-    const double noData = band->GetNoDataValue(&hasNoData);
+    const double noData = dataset->GetRasterBand(1)->GetNoDataValue(&hasNoData);
     minHeight_ = std::numeric_limits<double>::infinity();
     maxHeight_ = -std::numeric_limits<double>::infinity();
     for (float& h : heights_) {

@@ -10,13 +10,15 @@
 
 namespace skyframe {
 
-// Band 1 of a north-up geographic elevation raster (a DTED cell), read whole through GDAL.
-// Heights are used as metres above the ellipsoid, as the terrain tiles of the viewer's
-// scene use them. Void posts (the raster's no-data value) count as height 0.
+// The posts of a one-degree elevation cell (DTED levels 0, 1 and 2), read whole through the
+// terrain tiler's raster access, at the positions the tiler gives them, so that the terrain
+// drawn from it lies where the viewer's terrain tiles do. Heights are used as metres above
+// the ellipsoid, as the tiles use them. Void posts (the raster's no-data value) count as
+// height 0.
 class DtedCell {
 public:
     // Throws std::runtime_error naming the file when GDAL cannot open or read it, or when it
-    // is not a north-up latitude/longitude grid.
+    // is not a north-up one-degree cell of a DTED level's square post grid.
     explicit DtedCell(const std::string& path);
 
     int columns() const { return columns_; }
