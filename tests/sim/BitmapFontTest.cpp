@@ -62,12 +62,6 @@ TEST(FrameNumber, ReadsNothingWhereNoNumberWasDrawn) {
     EXPECT_FALSE(readFrameNumber(image, 2).has_value());
 }
 
-TEST(FrameNumber, ScaleGrowsWithThePicture) {
-    EXPECT_EQ(frameNumberScale(180), 2);
-    EXPECT_EQ(frameNumberScale(720), 3);
-    EXPECT_EQ(frameNumberScale(1080), 5);
-}
-
 TEST(FrameNumber, ClipsToASmallImage) {
     RgbImage image(20, 10);
     image.fill({1, 2, 3});

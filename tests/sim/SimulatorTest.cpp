@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace skyframe {
@@ -145,29 +146,48 @@ bool isMagentaLike(const uint8_t* p) {
     return p[0] > 150 && p[2] > 150 && p[1] < 110;
 }
 
-// A flight written once for the tests of this suite.
+// A flight written once per test process for the tests of this suite. CTest runs the tests
+// as separate processes, in parallel: each writes a file of its own.
 class SmallFlight : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         const fs::path dir = fs::path(SKYFRAME_BINARY_DIR) / "test-scratch" / "skyframe-sim";
         fs::create_directories(dir);
-        options_ = new SimOptions(smallFlight(dir / "small.ts"));
-        std::ostringstream progress;
-        summary_ = new SimSummary(runSimulation(*options_, progress));
-        readBack_ = new ReadBack(readBack(options_->output));
+        options_ =
+            new SimOptions(smallFlight(dir / ("small-" + std::to_string(::getpid()) + ".ts")));
+        try {
+            std::ostringstream progress;
+            summary_ = new SimSummary(runSimulation(*options_, progress));
+            readBack_ = new ReadBack(readBack(options_->output));
+        } catch (const std::exception& e) {
+            setUpError_ = new std::string(e.what());
+        }
+        std::error_code ec;
+        fs::remove(options_->output, ec);
     }
     static void TearDownTestSuite() {
+        delete setUpError_;
         delete readBack_;
         delete summary_;
         delete options_;
+        setUpError_ = nullptr;
+        readBack_ = nullptr;
+        summary_ = nullptr;
+        options_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_EQ(setUpError_, nullptr)
+            << "the flight could not be written or read: " << *setUpError_;
     }
     static SimOptions* options_;
     static SimSummary* summary_;
     static ReadBack* readBack_;
+    static std::string* setUpError_;
 };
 SimOptions* SmallFlight::options_ = nullptr;
 SimSummary* SmallFlight::summary_ = nullptr;
 ReadBack* SmallFlight::readBack_ = nullptr;
+std::string* SmallFlight::setUpError_ = nullptr;
 
 TEST_F(SmallFlight, HoldsOneKlvPacketPerFrameCarryingTheTelemetryOfTheFrameLeadAhead) {
     const ReadBack& r = *readBack_;

@@ -148,19 +148,6 @@ TEST(RouteTrajectory, RefusesRoutesItCannotFly) {
     EXPECT_THROW(RouteTrajectory({route[0], route[0]}, 50.0, 3000.0), std::invalid_argument);
 }
 
-TEST(HoverTrajectory, StaysPutWithItsHeading) {
-    const HoverTrajectory hover({33.4, -115.7, 2500.0}, 250.0);
-    for (double t : {-3.0, 0.0, 1000.0}) {
-        const PlatformState s = hover.at(t);
-        EXPECT_EQ(s.latitude, 33.4);
-        EXPECT_EQ(s.longitude, -115.7);
-        EXPECT_EQ(s.altitude, 2500.0);
-        EXPECT_EQ(s.heading, 250.0);
-        EXPECT_EQ(s.pitch, 0.0);
-        EXPECT_EQ(s.roll, 0.0);
-    }
-}
-
 TEST(HeadingOf, MeasuresFromNorthTowardEast) {
     const double lat = 33.5, lon = -115.9;
     const Eigen::Vector3d origin = geodeticToEcef(lat, lon, 0.0);
