@@ -93,8 +93,8 @@ Markers and timing:
   --lead N              KLV packet i carries the telemetry of frame i + N (default 2)
   --help                show this text
 
-Telemetry timing. KLV packet i is stamped just before video frame i, so it is written
-ahead of it. The viewer decodes every picture, shows every second one, and at each shown
+Telemetry timing. KLV packet i is stamped one 90 kHz tick before video frame i (packet 0
+at the instant of frame 0), so a player reads it ahead of the frame's video. The viewer decodes every picture, shows every second one, and at each shown
 picture takes records from the front of its queue while more than 4 are queued, using the
 last one taken: when n KLV packets have been read, the record in use is record n - 5.
 FFmpeg's MPEG-TS demuxer hands out the video packet of frame j only after the KLV packets
