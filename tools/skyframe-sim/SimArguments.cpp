@@ -94,18 +94,19 @@ Markers and timing:
   --help                show this text
 
 Telemetry timing. KLV packet i is stamped one 90 kHz tick before video frame i (packet 0
-at the instant of frame 0), so a player reads it ahead of the frame's video. The viewer decodes every picture, shows every second one, and at each shown
-picture takes records from the front of its queue while more than 4 are queued, using the
-last one taken: when n KLV packets have been read, the record in use is record n - 5.
-FFmpeg's MPEG-TS demuxer hands out the video packet of frame j only after the KLV packets
-of frames j + 1 and j + 2 (it completes a video packet when the next one has begun), and a
-decoder without frame threads returns picture j for that packet: n = j + 3 at picture j,
-and the record in use is record j - 2. With the default lead of 2, that record holds the
-telemetry of picture j itself, so video and overlay show the same instant. A player whose
-decoder holds back d more pictures (frame threads: d = threads - 1) needs --lead 2-d.
-After the last frame, 4 - lead more packets (extrapolated) keep the queue moving for the
-last pictures. The time stamp item (tag 2) of a packet is the time of the frame whose
-telemetry it carries; frame 0 is at 2024-01-01 00:00:00 UTC.
+at the instant of frame 0), so a player reads it ahead of the frame's video. The viewer
+decodes every picture, shows every second one, and at each shown picture takes records
+from the front of its queue while more than 4 are queued, using the last one taken: when n
+KLV packets have been read, the record in use is record n - 5. FFmpeg's MPEG-TS demuxer
+hands out the video packet of frame j only after the KLV packets of frames j + 1 and j + 2
+(it completes a video packet when the next one has begun), and a decoder without frame
+threads returns picture j for that packet: n = j + 3 at picture j, and the record in use
+is record j - 2. With the default lead of 2, that record holds the telemetry of picture j
+itself, so video and overlay show the same instant. A player whose decoder holds back d
+more pictures (frame threads: d = threads - 1) needs --lead 2-d. After the last frame,
+4 - lead more packets (extrapolated) keep the queue moving for the last pictures. The time
+stamp item (tag 2) of a packet is the time of the frame whose telemetry it carries; frame
+0 is at 2024-01-01 00:00:00 UTC.
 
 Progress goes to standard error. Exit status: 0 success, 1 failure (an input that cannot
 be read or used, an output that cannot be written: nothing is left at OUTPUT.ts), 2 usage
