@@ -16,6 +16,32 @@ Eigen::Vector3d geodeticToEcef(double latitude, double longitude, double height)
                            (n * kWgs84OneMinusEccentricitySq + height) * s);
 }
 
+Eigen::Vector3d ecefToGeodetic(const Eigen::Vector3d& ecef) {
+    const double a = kWgs84SemiMajorAxis;
+    const double b = a * std::sqrt(kWgs84OneMinusEccentricitySq);
+    const double e2 = kWgs84EccentricitySq;
+    const double ep2 = e2 / kWgs84OneMinusEccentricitySq; // second eccentricity squared
+    const double x = ecef.x(), y = ecef.y(), z = ecef.z();
+    const double p = std::hypot(x, y); // distance from the polar axis
+
+    // Bowring's iteration on the reduced latitude: each step gains several orders of
+    // magnitude, so three steps reach the limits of double precision at any height
+    // that matters; the start value is already within 0.2 arc-seconds on the surface.
+    double beta = std::atan2(z * a, p * b);
+    double phi = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        const double sb = std::sin(beta), cb = std::cos(beta);
+        phi = std::atan2(z + ep2 * b * sb * sb * sb, p - e2 * a * cb * cb * cb);
+        beta = std::atan2(b * std::sin(phi), a * std::cos(phi));
+    }
+    // Height along the normal, in a form that stays exact near the poles (where
+    // p / cos(phi) would divide by almost zero) and near the equator alike.
+    const double s = std::sin(phi), c = std::cos(phi);
+    const double height = p * c + z * s - a * std::sqrt(1.0 - e2 * s * s);
+    const double longitude = (p == 0.0) ? 0.0 : std::atan2(y, x);
+    return Eigen::Vector3d(phi / kDegToRad, longitude / kDegToRad, height);
+}
+
 namespace {
 
 // A frame of three axis vectors turned together about one of them (or any axis), the axis

@@ -22,6 +22,13 @@ constexpr double kWgs84OneMinusEccentricitySq = 0.9933056200098589;
 // this one function, which is what makes them line up.
 Eigen::Vector3d geodeticToEcef(double latitude, double longitude, double height);
 
+// Geodetic WGS84 position of an Earth-centred point: the inverse of geodeticToEcef.
+// Returns (latitude, longitude, height): degrees (latitude -90..90, longitude -180..180,
+// east positive) and metres above the ellipsoid. Accurate to well below a millimetre for
+// every point more than 100 km from the Earth's centre; on the polar axis the longitude
+// is 0.
+Eigen::Vector3d ecefToGeodetic(const Eigen::Vector3d& ecef);
+
 // Rotation from Earth-centred directions to the sensor's axes.
 //   longitude, latitude          sensor position (degrees; note longitude comes first)
 //   heading, pitch, roll         platform attitude (degrees)

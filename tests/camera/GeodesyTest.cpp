@@ -67,6 +67,60 @@ TEST(GeodeticToEcef, InvertsThroughIndependentSolution) {
     }
 }
 
+// Reference pairs: the worked example of EPSG Guidance Note 7-2 (geographic/geocentric
+// conversion, WGS84: 53 48 33.820 N, 2 07 46.380 E, 73 m), and points converted forward
+// with the closed-form WGS84 formulas in 40-digit decimal arithmetic. They cover both
+// hemispheres, west longitudes, the date line, the poles, heights below the ellipsoid and
+// far above it.
+TEST(EcefToGeodetic, MatchesReferenceValues) {
+    const double epsgLat = 53.0 + 48.0 / 60.0 + 33.820 / 3600.0;
+    const double epsgLon = 2.0 + 7.0 / 60.0 + 46.380 / 3600.0;
+    const std::vector<EcefCase> cases = {
+        {epsgLat, epsgLon, 73.0, 3771793.968, 140253.342, 5124304.349},
+        {33.5, -115.75, 2286, -2313844.944560, -4797097.061393, 3501596.015971},
+        {-33.8688, 151.2093, 58, -4646093.477288, 2553229.535817, -3534404.710910},
+        {-89.999, -179.5, -100, -111.687981326, -0.974686247, -6356652.313270481},
+        {60.18, 128.43, 15000, -1981017.541645, 2496735.449819, 5523490.958457},
+        {0.0001, -0.0001, -950, 6377186.999981, -11.130291, 11.055770},
+        {-45, -90, 0, 0.0, -4517590.878849, -4487348.408866},
+        {33.0, -116.0, -70, -2347221.517352, -4812517.294064, 3453920.516445},
+        {0, 0, 1000, 6379137.0, 0, 0},
+        {90, 0, 0, 0, 0, 6356752.314245},
+        {-90, 0, 35786000, 0, 0, -6356752.314245 - 35786000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "lat " << c.lat << " lon " << c.lon << " h " << c.h);
+        const Eigen::Vector3d g = ecefToGeodetic(Eigen::Vector3d(c.x, c.y, c.z));
+        // The EPSG coordinates are given to the millimetre: 1e-8 degrees is about 1 mm.
+        EXPECT_NEAR(g.x(), c.lat, 2e-8);
+        EXPECT_NEAR(g.y(), c.lon, 2e-8);
+        EXPECT_NEAR(g.z(), c.h, 2e-3);
+    }
+}
+
+TEST(EcefToGeodetic, InvertsGeodeticToEcefEverywhere) {
+    for (double lat = -90.0; lat <= 90.0; lat += 7.5) {
+        for (double lon = -180.0; lon < 180.0; lon += 22.5) {
+            for (double h : {-900.0, 0.0, 1300.0, 19000.0, 400000.0}) {
+                const Eigen::Vector3d g = ecefToGeodetic(geodeticToEcef(lat, lon, h));
+                SCOPED_TRACE(testing::Message() << lat << " " << lon << " " << h);
+                EXPECT_NEAR(g.x(), lat, 1e-10);
+                if (std::abs(lat) < 90.0) {
+                    EXPECT_NEAR(g.y(), lon, 1e-10);
+                }
+                EXPECT_NEAR(g.z(), h, 1e-6);
+            }
+        }
+    }
+}
+
+TEST(EcefToGeodetic, PolarAxisHasLongitudeZero) {
+    const Eigen::Vector3d north = ecefToGeodetic(Eigen::Vector3d(0, 0, 6356752.314245 + 500));
+    EXPECT_DOUBLE_EQ(north.x(), 90.0);
+    EXPECT_EQ(north.y(), 0.0);
+    EXPECT_NEAR(north.z(), 500.0, 1e-6);
+}
+
 struct RotationCase {
     const char* name;
     double lon, lat, heading, pitch, roll, azimuth, elevation;
