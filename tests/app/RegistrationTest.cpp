@@ -5,9 +5,11 @@
 
 #include "ScreenAnalysis.h"
 #include "ViewerRun.h"
+#include "terrain/SyntheticCell.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -20,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kSim = SKYFRAME_SIM;
+const fs::path kTiler = SKYFRAME_TILER;
 constexpr double kRingRadius = 30.0;
 constexpr double kTolerance = 2.0; // pixels
 
@@ -158,6 +161,55 @@ TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
     }
     // Boxes whose label hides part of them are left out, which heading south-east is most.
     checkRegistration(all, 0, 3);
+}
+
+// Terrain hides what lies behind it as seen from the sensor, though it adds no colour: with
+// a flat terrain 2000 m high under the hovering sensor, the reference boxes (1300 m) are
+// hidden and the waypoint spheres (2286 m and more) stay in view; without the terrain the
+// boxes show.
+TEST(Registration, TerrainHidesTheOverlayBehindIt) {
+    const fs::path dir = scratchDir("registration-terrain");
+    const fs::path cell = dir / "plat20.dt0"; // the tile stem is the six characters "plat20"
+    makeDtedCell(cell.string(), 33, -116, 121, [](int, int) { return 2000.0; });
+    const ProcessResult tiler = runProcess(
+        {kTiler.string(), "tree", cell.string(), cell.string(), (dir / "tiles").string() + "/"},
+        dir);
+    ASSERT_EQ(tiler.exitCode, 0) << tiler.err;
+    const fs::path tree = dir / "tiles" / "quadtree_plat20___plat20.osgb";
+    ASSERT_TRUE(fs::exists(tree)) << tiler.err;
+
+    std::vector<std::string> options = kCommonFlightOptions;
+    options.insert(options.end(), {"--hover", "33.49756,-115.89876,5000", "--heading", "0",
+                                   "--ground-height", "2000"});
+    const fs::path flight = simulate("terrain", options);
+    const ViewerRun without =
+        runViewer({flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"},
+                  {{1.5, "bare"}});
+    // The pager loads the tiles while the video plays: the latest picture with the route in
+    // view is the one judged.
+    const ViewerRun with =
+        runViewer({flight.string(), kMission.string(), kTargets.string(), tree.string()},
+                  {{3.0, "terrain-1"}, {6.0, "terrain-2"}, {9.0, "terrain-3"}});
+    EXPECT_EQ(without.exitCode, 0) << without.err;
+    EXPECT_EQ(with.exitCode, 0) << with.err;
+    ASSERT_EQ(without.shots.count("bare"), 1u);
+
+    auto count = [](const std::vector<Measurement>& ms, const std::string& kind) {
+        return std::count_if(ms.begin(), ms.end(),
+                             [&](const Measurement& m) { return m.kind == kind; });
+    };
+    const auto bare = measure(without.shots.at("bare"));
+    std::vector<Measurement> hidden;
+    for (const auto& [name, shot] : with.shots) {
+        auto ms = measure(shot);
+        if (count(ms, "waypoint sphere") >= 2) {
+            hidden = ms;
+        }
+    }
+    EXPECT_GE(count(bare, "reference box"), 1) << report(bare);
+    EXPECT_EQ(count(hidden, "reference box"), 0) << report(hidden);
+    EXPECT_GE(count(hidden, "waypoint sphere"), 2) << report(hidden);
+    checkRegistration(hidden, 0, 2);
 }
 
 // The measurement itself must see an offset: a ring with a disc drawn 3 pixels off centre.
