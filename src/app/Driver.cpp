@@ -9,6 +9,7 @@
 #include "mission/RouteProgress.h"
 #include "overlay/DataDirectory.h"
 #include "overlay/VideoBackdrop.h"
+#include "terrain/TileReaderMessages.h"
 
 #include <osg/Camera>
 #include <osgViewer/View>
@@ -97,6 +98,7 @@ int runSkyframe(int argc, char** argv) {
     const std::string targetsPath = argv[3];
     const std::string terrainPath = argv[4];
     const bool wantStats = std::getenv("SKYFRAME_STATS") != nullptr;
+    TileReaderMessages::install();
     const auto wallStart = Clock::now();
 
     Scene scene;

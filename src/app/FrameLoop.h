@@ -19,7 +19,9 @@ StreamSelection selectStreams(const AVFormatContext& format);
 
 // What the frame loop hands out while it reads a media file.
 struct FrameLoopHooks {
-    // Every packet of the data stream, in file order.
+    // Every packet of the data stream, in file order, handed on just before the picture of
+    // the first video packet read after it (as a decoder that holds no picture back would
+    // place it).
     std::function<void(const uint8_t* data, int size)> dataPacket;
     // Every second decoded picture (the 2nd, 4th, ...), converted to packed BGR.
     std::function<void(const uint8_t* bgr, int width, int height)> picture;

@@ -8,6 +8,7 @@
 #include <osg/Group>
 #include <osgDB/ReadFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -46,6 +47,33 @@ osg::Vec3f centreAt(double latitude, double longitude) {
 void setCentre(osg::LOD& node, const osg::Vec3f& centre) {
     node.setCenterMode(osg::LOD::USER_DEFINED_CENTER);
     node.setCenter(centre);
+}
+
+// Radius of a sphere round `centre` holding the ground of a tile that extends `halfExtent`
+// degrees either side of (latitude, longitude), at any height from the Dead Sea shore to
+// above Everest. A paged node whose tile is not loaded yet has no bound of its own: without
+// this radius the scene graph's culling would judge it by an empty sphere at the Earth's
+// centre and, depending on the view, never ask for its tile.
+float groundRadius(const osg::Vec3f& centre, double latitude, double longitude, double halfExtent) {
+    double radius = 0.0;
+    for (double dLat : {-halfExtent, halfExtent}) {
+        for (double dLon : {-halfExtent, halfExtent}) {
+            for (double height : {-500.0, 9000.0}) {
+                const Eigen::Vector3d corner =
+                    geodeticToEcef(latitude + dLat, longitude + dLon, height);
+                const Eigen::Vector3d c(centre.x(), centre.y(), centre.z());
+                radius = std::max(radius, (corner - c).norm());
+            }
+        }
+    }
+    return static_cast<float>(radius);
+}
+
+// The centre of a tile's node, and the radius that bounds its ground.
+void placeNode(osg::LOD& node, double latitude, double longitude, double halfExtent) {
+    const osg::Vec3f centre = centreAt(latitude, longitude);
+    setCentre(node, centre);
+    node.setRadius(groundRadius(centre, latitude, longitude, halfExtent));
 }
 
 // Reads a tile now. One that cannot be read leaves an empty group in its place, so that the
@@ -92,7 +120,7 @@ osg::ref_ptr<osg::PagedLOD> buildPagedTree(const std::string& directoryPrefix,
                    kLevel1Range, kFarthest);
     // The same cell twice covers that cell; B north of A puts the centre on A's northern edge.
     const double rootLatitude = a.origin == b.origin ? a.latitude() - a.halfExtent() : a.latitude();
-    setCentre(*root, centreAt(rootLatitude, a.longitude() + a.halfExtent()));
+    placeNode(*root, rootLatitude, a.longitude() + a.halfExtent(), a.halfExtent());
 
     osg::ref_ptr<osg::Group> level2 = new osg::Group;
     for (const CellPart& part : {CellPart{a, stemA, 0, true}, CellPart{b, stemB, 2, false}}) {
@@ -104,8 +132,8 @@ osg::ref_ptr<osg::PagedLOD> buildPagedTree(const std::string& directoryPrefix,
                 node2->addChild(
                     loadTile(treeTileFileName(directoryPrefix, part.stem, 2, r, c), unreadable),
                     kLevel2Range, kLevel1Range);
-                setCentre(*node2, centreAt(part.cell.latitude() - (2 * r + 1) * e4,
-                                           part.cell.longitude() + (2 * c + 1) * e4));
+                placeNode(*node2, part.cell.latitude() - (2 * r + 1) * e4,
+                          part.cell.longitude() + (2 * c + 1) * e4, e4);
 
                 osg::ref_ptr<osg::Group> level3 = new osg::Group;
                 for (int row = 4 * r; row < 4 * r + 4; ++row) {
@@ -114,8 +142,8 @@ osg::ref_ptr<osg::PagedLOD> buildPagedTree(const std::string& directoryPrefix,
                         node3->setFileName(
                             0, treeTileFileName(directoryPrefix, part.stem, 3, row, column));
                         node3->setRange(0, 0.0f, kLevel2Range);
-                        setCentre(*node3, centreAt(part.cell.latitude() - (2 * row + 1) * e16,
-                                                   part.cell.longitude() + (2 * column + 1) * e16));
+                        placeNode(*node3, part.cell.latitude() - (2 * row + 1) * e16,
+                                  part.cell.longitude() + (2 * column + 1) * e16, e16);
                         level3->addChild(node3);
                     }
                 }

@@ -42,30 +42,43 @@ else
 fi
 pid=$!
 
+now() { date +%s.%N; }
+started=""
 for shot in $shots; do
     delay=${shot%%:*}
     name=${shot#*:}
-    waited=0
-    while ! grep -q "Reading init." "$out/stdout" 2>/dev/null; do
-        if ! kill -0 "$pid" 2>/dev/null || [ "$waited" -ge 600 ]; then
-            break
-        fi
-        sleep 0.1
-        waited=$((waited + 1))
-    done
-    sleep "$delay"
+    if [ -z "$started" ]; then
+        waited=0
+        while ! grep -q "Reading init." "$out/stdout" 2>/dev/null; do
+            if ! kill -0 "$pid" 2>/dev/null || [ "$waited" -ge 600 ]; then
+                break
+            fi
+            sleep 0.1
+            waited=$((waited + 1))
+        done
+        started=$(now)
+    fi
+    # Delays count from "Reading init.", not from the previous shot.
+    sleep "$(awk "BEGIN { d = $started + $delay - $(now); print (d > 0 ? d : 0) }")"
     tries=0
     while :; do
-        xwd -root -display "$DISPLAY" >"$out/$name.xwd"
-        brightest=$(convert "xwd:$out/$name.xwd" -crop 1280x720+50+50 +repage -format '%[max]' info:)
+        # A failed capture (the window closing under it) is reported, not fatal: the
+        # viewer's own exit status is what this script must deliver.
+        if ! xwd -root -display "$DISPLAY" >"$out/$name.xwd"; then
+            echo "run-viewer.sh: screenshot $name failed" >&2
+            break
+        fi
+        brightest=$(convert "xwd:$out/$name.xwd" -crop 1280x720+50+50 +repage -format '%[max]' info: || echo 0)
         if [ "$brightest" != "0" ] || [ "$tries" -ge 60 ] || ! kill -0 "$pid" 2>/dev/null; then
             break
         fi
         tries=$((tries + 1))
         sleep 0.5
     done
-    convert "xwd:$out/$name.xwd" "ppm:$out/$name.ppm"
-    convert "xwd:$out/$name.xwd" "$out/$name.png"
+    if [ -s "$out/$name.xwd" ]; then
+        convert "xwd:$out/$name.xwd" "ppm:$out/$name.ppm" || echo "run-viewer.sh: cannot convert $name" >&2
+        convert "xwd:$out/$name.xwd" "$out/$name.png" || true
+    fi
     rm -f "$out/$name.xwd"
 done
 

@@ -141,6 +141,54 @@ TEST_F(PagedTreeTest, BuildsThreeLevelsOverTheNorthOfAAndTheSouthOfB) {
     EXPECT_EQ(out.substr(out.size() - 4), "3\n3\n");
 }
 
+// Regression: paged nodes had no radius, so before their tile was loaded their bound was an
+// empty sphere at the Earth's centre, and culling kept the pager from ever loading some of
+// them (terrain missing from part of the view). Every node must bound its tile's ground.
+TEST_F(PagedTreeTest, EveryNodeBoundsItsGroundBeforeItsTileIsLoaded) {
+    const osg::ref_ptr<osg::PagedLOD> root = build(a, b);
+    auto bounds = [](const osg::Node& node, double lat, double lon, double half) {
+        const osg::BoundingSphere& bs = node.getBound();
+        if (!bs.valid()) {
+            return false;
+        }
+        for (double dLat : {-half, 0.0, half}) {
+            for (double dLon : {-half, 0.0, half}) {
+                for (double h : {-400.0, 0.0, 3000.0, 8800.0}) {
+                    const Eigen::Vector3d p = geodeticToEcef(lat + dLat, lon + dLon, h);
+                    const osg::Vec3d q(p.x(), p.y(), p.z());
+                    if ((q - osg::Vec3d(bs.center())).length() > bs.radius()) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return true;
+    };
+    const Corner ca = cornerOf(a);
+    const Corner cb = cornerOf(b);
+    EXPECT_TRUE(bounds(*root, ca.latitude, ca.longitude + ca.halfExtent, ca.halfExtent));
+    const osg::Group* level2 = root->getChild(1)->asGroup();
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned r = i / 4;
+        const unsigned c = i % 4;
+        const Corner& cell = r < 2 ? ca : cb;
+        const double e4 = cell.halfExtent / 4;
+        const osg::Node& node2 = *level2->getChild(i);
+        EXPECT_TRUE(
+            bounds(node2, cell.latitude - (2 * r + 1) * e4, cell.longitude + (2 * c + 1) * e4, e4))
+            << "level-2 node " << i;
+        const osg::Group* level3 = node2.asGroup()->getChild(1)->asGroup();
+        for (unsigned j = 0; j < 16; ++j) {
+            const unsigned row = 4 * r + j / 4;
+            const unsigned column = 4 * c + j % 4;
+            const double e16 = cell.halfExtent / 16;
+            EXPECT_TRUE(bounds(*level3->getChild(j), cell.latitude - (2 * row + 1) * e16,
+                               cell.longitude + (2 * column + 1) * e16, e16))
+                << "level-3 node " << row << ", " << column;
+        }
+    }
+}
+
 TEST_F(PagedTreeTest, CoversTheWholeCellWhenGivenItTwice) {
     for (unsigned y = 0; y < 4; ++y) {
         for (unsigned x : {2u, 3u}) {

@@ -6,11 +6,11 @@
 #include "terrain/DtedReport.h"
 #include "terrain/PagedTree.h"
 #include "terrain/SyntheticCell.h"
+#include "terrain/TileReaderMessages.h"
 #include "terrain/TileStem.h"
 #include "terrain/TileWriter.h"
 #include "terrain/TreeFiles.h"
 
-#include <osg/Notify>
 
 #include <cstdio>
 #include <cstdlib>
@@ -145,20 +145,6 @@ private:
     int done_ = 0;
 };
 
-// osgDB's OBJ reader warns about the default material of every file without one, which is
-// every tile; the rest of the scene graph's messages pass through to standard error.
-class TileReaderMessages : public osg::NotifyHandler {
-public:
-    void notify(osg::NotifySeverity, const char* message) override {
-        if (std::strncmp(message, kNoMaterial, sizeof(kNoMaterial) - 1) != 0) {
-            std::cerr << message;
-        }
-    }
-
-private:
-    static constexpr char kNoMaterial[] = "Obj unable to find material ''";
-};
-
 int tilesPerHalf(int fromLevel) {
     const int perLevel[] = {0, 1, 8, 128};
     int total = 0;
@@ -233,7 +219,7 @@ int runTree(const Arguments& args) {
             return status;
         }
     }
-    osg::setNotifyHandler(new TileReaderMessages);
+    TileReaderMessages::install();
     UnreadableTiles unreadable;
     osg::ref_ptr<osg::PagedLOD> root = buildPagedTree(prefix, cellA, cellB, &unreadable);
     std::fflush(stdout);

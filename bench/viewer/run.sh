@@ -1,0 +1,60 @@
+#!/bin/sh
+# Viewer playback benchmark: a 60-second 720p simulated flight played unpaced, against
+# FFmpeg's own decoding of the same file, in one run.
+#
+#   bench/viewer/run.sh BUILD_DIR [TERRAIN]
+#
+# Reports decoded pictures per second for the viewer and for ffmpeg (one thread, and its
+# default threads with conversion to BGR), their ratios, and where the viewer's time goes.
+# Without a display the viewer runs under Xvfb (Mesa's software OpenGL).
+set -eu
+BUILD=${1:-build}
+TERRAIN=${2:-none.osgb}
+cd "$(dirname "$0")/../.."
+out="$BUILD/bench/viewer"
+mkdir -p "$out"
+flight="$out/flight-60s-720p.ts"
+if [ ! -f "$flight" ]; then
+    echo "bench: making the 60 s 720p flight (once)" >&2
+    "$BUILD/tools/skyframe-sim/skyframe-sim" "$flight.tmp.ts" --duration 60 --speed 100 \
+        --look target 2 2>"$out/sim.log"
+    mv "$flight.tmp.ts" "$flight"
+fi
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { print $1 }"; }
+elapsed() { calc "$2 - $1"; }
+
+start=$(now)
+ffmpeg -v error -threads 1 -i "$flight" -f null - 
+ffmpeg1=$(elapsed "$start" "$(now)")
+start=$(now)
+ffmpeg -v error -i "$flight" -pix_fmt bgr24 -f null -
+ffmpegBgr=$(elapsed "$start" "$(now)")
+
+display=""
+if [ -z "${DISPLAY:-}" ]; then
+    display='xvfb-run -a -s "-screen 0 1600x900x24"'
+fi
+eval SKYFRAME_STATS=1 $display '"$BUILD/src/app/skyframe"' '"$flight"' data/mission.xml \
+    data/targets.xml '"$TERRAIN"' >"$out/viewer.out" 2>"$out/viewer.err"
+stats=$(grep "skyframe stats:" "$out/viewer.err")
+field() { echo "$stats" | sed -n "s/.* $1 \([0-9.]*\).*/\1/p"; }
+decoded=$(field decoded)
+wall=$(field wall)
+read=$(field read)
+decode=$(field decode)
+convert=$(field convert)
+camera=$(field camera)
+route=$(field route)
+render=$(field render)
+outside=$(calc "$read + $decode + $convert + $camera + $route")
+
+printf 'flight: %s (%s pictures, %.1f s of video at 30 fps)\n' "$flight" "$decoded" "$(calc "$decoded / 30")"
+printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg -threads 1 -f null" "$(calc "$decoded / $ffmpeg1")" "$ffmpeg1"
+printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg (default threads) -pix_fmt bgr24" "$(calc "$decoded / $ffmpegBgr")" "$ffmpegBgr"
+printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "skyframe, unpaced, whole run" "$(calc "$decoded / $wall")" "$wall"
+printf 'skyframe speed against real time: %.2fx\n' "$(calc "$decoded / 30 / $wall")"
+printf 'skyframe time outside rendering: %.2f s = %.2fx ffmpeg -threads 1 decoding\n' "$outside" "$(calc "$outside / $ffmpeg1")"
+printf 'where the time goes: read %.2f s, decode %.2f s, convert to BGR %.2f s, telemetry and camera %.3f s, route progress %.3f s, rendering %.2f s\n' \
+    "$read" "$decode" "$convert" "$camera" "$route" "$render"

@@ -1,0 +1,52 @@
+#pragma once
+
+// Runs the viewer as a user runs it, on a display (Xvfb when there is none), and reads back
+// what it printed and what the screen showed.
+
+#include "TestSupport.h"
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace skyframe::test {
+
+extern const std::filesystem::path kViewer;
+extern const std::filesystem::path kMission; // the sample mission
+extern const std::filesystem::path kTargets; // the sample targets
+extern const std::vector<std::string> kStartUpLines;
+
+// Where the window sits on the 1600 x 900 screen.
+constexpr int kWindowX = 50;
+constexpr int kWindowY = 50;
+constexpr int kWindowWidth = 1280;
+constexpr int kWindowHeight = 720;
+
+struct Shot {
+    double delaySeconds; // after "Reading init."
+    std::string name;
+};
+
+struct ViewerRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::map<std::string, RgbImage> shots;
+    std::filesystem::path dir;
+};
+
+ViewerRun runViewer(const std::vector<std::string>& args, const std::vector<Shot>& shots = {});
+
+// The counters of the statistics line: decoded pictures, pictures processed by the loop,
+// frames the scene graph rendered and records taken from the queue (-1 when absent).
+struct Counts {
+    long decoded = -1;
+    long processed = -1;
+    long frames = -1;
+    long recordsUsed = -1;
+};
+
+Counts countsOf(const std::string& err);
+
+} // namespace skyframe::test
