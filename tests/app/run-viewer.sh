@@ -6,7 +6,8 @@
 # Writes OUTDIR/stdout, OUTDIR/stderr and OUTDIR/exit (the viewer's exit status). Each
 # --shot waits until the viewer has printed "Reading init.", then DELAY seconds more, and
 # saves the whole screen as OUTDIR/NAME.ppm and OUTDIR/NAME.png; while the window's area is
-# still all black (not drawn yet, on a loaded machine) it tries again, for up to 30 s. Without a DISPLAY the
+# still all black (not drawn yet, on a loaded machine) it tries again, for up to 30 s.
+# Shots due after the viewer has ended are not taken. Without a DISPLAY the
 # script runs itself again under Xvfb. VIEWER_PRELOAD, when set, is put in LD_PRELOAD of the
 # viewer alone (the sanitizer build uses it to keep the GL driver loaded until exit, so its
 # allocations can be named in the leak report).
@@ -47,6 +48,9 @@ started=""
 for shot in $shots; do
     delay=${shot%%:*}
     name=${shot#*:}
+    if [ -n "$started" ] && ! kill -0 "$pid" 2>/dev/null; then
+        break # the viewer has ended: no window left to capture
+    fi
     if [ -z "$started" ]; then
         waited=0
         while ! grep -q "Reading init." "$out/stdout" 2>/dev/null; do
