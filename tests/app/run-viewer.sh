@@ -35,7 +35,7 @@ while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do
 done
 [ "$#" -gt 0 ] && shift
 
-rm -f "$out/stdout" "$out/stderr" "$out/exit"
+rm -f "$out/stdout" "$out/stderr" "$out/exit" "$out"/*.ppm "$out"/*.png
 if [ -n "${VIEWER_PRELOAD:-}" ]; then
     env LD_PRELOAD="$VIEWER_PRELOAD" SKYFRAME_STATS=1 "$@" >"$out/stdout" 2>"$out/stderr" &
 else

@@ -18,7 +18,6 @@ fs::path scratchDir(const std::string& group) {
     if (info) {
         dir /= std::string(info->test_suite_name()) + "." + info->name();
     }
-    fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
 }

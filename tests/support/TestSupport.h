@@ -9,7 +9,8 @@
 
 namespace skyframe::test {
 
-// A fresh folder for the running test, under the build tree's test-scratch/<group>.
+// The running test's folder under the build tree's test-scratch/<group>, created when
+// missing; what earlier runs left there stays.
 std::filesystem::path scratchDir(const std::string& group);
 
 std::string readText(const std::filesystem::path& file);

@@ -78,11 +78,4 @@ std::vector<std::string> listFolder(const std::string& folder) {
     return names;
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace skyframe::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -39,7 +41,7 @@ private:
 // Files in a folder (names only, sorted).
 std::vector<std::string> listFolder(const std::string& folder);
 
-// Whole file as text.
-std::string readText(const std::string& path);
+// A whole file as text.
+using skyframe::test::readText;
 
 } // namespace skyframe::testing

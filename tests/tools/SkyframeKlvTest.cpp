@@ -1,6 +1,7 @@
 // End-to-end tests of the skyframe-klv binary: fixtures written by the tests themselves, and
 // third-party recordings when the test data folder is present.
 
+#include "TestSupport.h"
 #include "common/TsWriter.h"
 #include "telemetry/Klv.h"
 #include "telemetry/KlvEncoder.h"
@@ -27,19 +28,10 @@ using Bytes = std::vector<unsigned char>;
 const fs::path kTestData = SKYFRAME_TESTDATA;
 
 fs::path scratchDir() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path dir = fs::path(SKYFRAME_BINARY_DIR) / "test-scratch" / "skyframe-klv" /
-                         (std::string(info->test_suite_name()) + "." + info->name());
-    fs::create_directories(dir);
-    return dir;
+    return test::scratchDir("skyframe-klv");
 }
 
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::readText;
 
 void writeBytes(const fs::path& file, const Bytes& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -47,33 +39,12 @@ void writeBytes(const fs::path& file, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
+using ToolRun = test::ProcessResult;
 
 ToolRun runTool(const std::vector<std::string>& args) {
-    const fs::path dir = scratchDir();
-    std::string command = quote(SKYFRAME_KLV_TOOL);
-    for (const auto& a : args) {
-        command += " " + quote(a);
-    }
-    command += " >" + quote((dir / "stdout").string()) + " 2>" + quote((dir / "stderr").string());
-    const int status = std::system(command.c_str());
-    ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readText(dir / "stdout");
-    run.err = readText(dir / "stderr");
-    return run;
+    std::vector<std::string> command = {SKYFRAME_KLV_TOOL};
+    command.insert(command.end(), args.begin(), args.end());
+    return test::runProcess(command, scratchDir());
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {
