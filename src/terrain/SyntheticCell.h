@@ -17,8 +17,11 @@ using PostHeight = std::function<double(int row, int column)>;
 void makeDtedCell(const std::string& path, int south, int west, int posts,
                   const PostHeight& height);
 
-// Smooth synthetic relief for demonstrations and benchmarks: rolling hills of a few hundred
-// metres on a slope, different at every post.
+// Synthetic relief for demonstrations and benchmarks, modelled on the north-east shore of
+// the Salton Sea where the sample mission flies (the cell 33-34 N, 116-115 W; any cell gets
+// the same landscape): a flat sea at -70 m, a basin floor rising gently to the north, eroded
+// ranges inland and beyond the sea reaching about 1400 m, and spurs that reach down to the
+// shore between the sample targets, which stay on the floor. Different at every post.
 double syntheticRelief(int row, int column, int posts);
 
 } // namespace skyframe

@@ -162,6 +162,25 @@ TEST(FlightTelemetry, LooksAtTheTargetAndCentresTheFrameOnIt) {
     EXPECT_NEAR(uv.y(), 180.0, 0.1);
 }
 
+TEST(FlightTelemetry, LooksAheadBelowTheHorizon) {
+    const HoverTrajectory hover({33.4, -115.7, 2500.0}, 90.0); // heading east
+    const PlainGround ground(0.0);
+    SensorPlan sensor;
+    sensor.depression = 30.0;
+    const FlightTelemetry telemetry(hover, sensor, ground, 30);
+    const KlvRecord r = telemetry.at(0);
+    EXPECT_EQ(r.sensorAzimuth, 0.0);
+    EXPECT_EQ(r.sensorElevation, -30.0);
+    // The frame centre lies due east, 2500 / tan 30 degrees away over the ground (flat
+    // within a few metres over 4.3 km).
+    EXPECT_NEAR(r.frameCenterLatitude, 33.4, 1e-4);
+    EXPECT_GT(r.frameCenterLongitude, -115.7);
+    const double distance = (geodeticToEcef(r.frameCenterLatitude, r.frameCenterLongitude, 0.0) -
+                             geodeticToEcef(33.4, -115.7, 0.0))
+                                .norm();
+    EXPECT_NEAR(distance, 2500.0 / std::tan(30.0 * kDegToRad), 10.0);
+}
+
 TEST(FlightTelemetry, LeavesOutTheFrameCentreWhenTheSensorSeesNoGround) {
     const HoverTrajectory hover({33.4, -115.7, 2500.0}, 0.0);
     const PlainGround ground(0.0);

@@ -94,6 +94,13 @@ TEST(SimArguments, ChoosesTheGround) {
     EXPECT_EQ(terrain.ground, GroundKind::Terrain);
     EXPECT_EQ(terrain.dtedPath, "n33.dt1");
     EXPECT_EQ(parse({"o.ts", "--look", "target", "2", "--look", "down"}).options.lookTarget, 0);
+    const SimOptions ahead =
+        parse({"o.ts", "--look", "target", "2", "--look", "forward", "25"}).options;
+    EXPECT_EQ(ahead.lookTarget, 0);
+    EXPECT_EQ(ahead.lookForward, 25.0);
+    EXPECT_FALSE(parse({"o.ts", "--look", "forward", "25", "--look", "down"}).options.lookForward);
+    EXPECT_FALSE(
+        parse({"o.ts", "--look", "forward", "9", "--look", "target", "1"}).options.lookForward);
 }
 
 TEST(SimArguments, HelpNeedsNoOutput) {
@@ -121,6 +128,8 @@ TEST(SimArguments, RefusesWhatItCannotRun) {
         {{"a.ts", "--look", "up"}, "--look needs"},
         {{"a.ts", "--look", "target"}, "needs the target's number"},
         {{"a.ts", "--look", "target", "0"}, "--look target needs a whole number from 1"},
+        {{"a.ts", "--look", "forward"}, "degrees below the horizon"},
+        {{"a.ts", "--look", "forward", "-5"}, "--look forward needs a number from 0 to 90"},
         {{"a.ts", "--size", "641x360"}, "even"},
         {{"a.ts", "--size", "640"}, "WIDTHxHEIGHT"},
         {{"a.ts", "--hfov", "180"}, "--hfov"},

@@ -48,7 +48,9 @@ FlightTelemetry::FlightTelemetry(const Trajectory& trajectory, const SensorPlan&
 KlvRecord FlightTelemetry::at(long frame) const {
     const double seconds = secondsOf(frame);
     const PlatformState p = trajectory_.at(seconds);
-    const SensorAngles angles = sensor_.target ? lookAt(p, *sensor_.target) : kLookDown;
+    const SensorAngles angles = sensor_.target       ? lookAt(p, *sensor_.target)
+                                : sensor_.depression ? SensorAngles{0.0, -*sensor_.depression}
+                                                     : kLookDown;
 
     KlvRecord r;
     r.timestamp = kFlightEpochMicroseconds + std::round(seconds * 1e6);

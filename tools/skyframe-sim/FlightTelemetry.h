@@ -21,8 +21,11 @@ namespace skyframe {
 constexpr double kFlightEpochMicroseconds = 1704067200e6;
 
 struct SensorPlan {
-    // Earth-centred point (metres) the line of sight follows; none: straight down.
+    // Earth-centred point (metres) the line of sight follows; none: ahead or down.
     std::optional<Eigen::Vector3d> target;
+    // Without a target: degrees below the platform's horizontal plane, straight ahead along
+    // the nose; none: straight down.
+    std::optional<double> depression;
     double horizontalFov = 30.0; // degrees, full angle
     double verticalFov = 0.0;    // degrees, full angle
 };

@@ -73,6 +73,7 @@ Flight (default: the route of the mission, from waypoint 0, at 5000 m):
                         After the last waypoint the flight goes on along the last leg.
 Sensor:
   --look down           straight down (default)
+  --look forward DEG    straight ahead along the heading, DEG degrees below the horizon
   --look target N       at target N of the targets file (counted from 1)
   --hfov DEG            horizontal field of view (default 30)
   --vfov DEG            vertical field of view (default: from the picture's aspect ratio)
@@ -161,13 +162,22 @@ SimCommand parseSimArguments(const std::vector<std::string>& args,
             const std::string how = value();
             if (how == "down") {
                 o.lookTarget = 0;
+                o.lookForward.reset();
+            } else if (how == "forward") {
+                if (i + 1 >= args.size()) {
+                    throw UsageError("--look forward needs the degrees below the horizon");
+                }
+                o.lookTarget = 0;
+                o.lookForward = parseNumber("--look forward", args[++i], 0, 90);
             } else if (how == "target") {
                 if (i + 1 >= args.size()) {
                     throw UsageError("--look target needs the target's number");
                 }
                 o.lookTarget = parseInteger("--look target", args[++i], 1, 100000);
+                o.lookForward.reset();
             } else {
-                throw UsageError("--look needs `down` or `target N`, not \"" + how + "\"");
+                throw UsageError("--look needs `down`, `forward DEG` or `target N`, not \"" + how +
+                                 "\"");
             }
         } else if (arg == "--hfov") {
             o.horizontalFov = parseNumber(arg, value(), 0.01, 179);

@@ -86,6 +86,8 @@ Flight::Flight(const SimOptions& o) : options_(o) {
         }
         const osg::Vec3f& t = (*targets)[static_cast<std::size_t>(o.lookTarget - 1)];
         sensor.target = Eigen::Vector3d(t.x(), t.y(), t.z());
+    } else {
+        sensor.depression = o.lookForward;
     }
 
     ground_ = makeGround(o);

@@ -45,7 +45,9 @@ struct SimOptions {
     int startWaypoint = 0;                   // index into the route, from 0
 
     // Sensor.
-    int lookTarget = 0; // 1-based index into the targets file; 0: look straight down
+    int lookTarget = 0;                // 1-based index into the targets file; 0: look ahead or down
+    std::optional<double> lookForward; // degrees below the horizon, along the heading;
+                                       // none (and no target): straight down
     double horizontalFov = 30.0;
     std::optional<double> verticalFov; // none: from the picture's aspect ratio
 
