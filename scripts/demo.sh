@@ -1,27 +1,78 @@
 #!/bin/sh
-# Until the viewer exists, the demo makes a short sample flight (video with MISB ST 0601
-# telemetry) and shows what skyframe-klv reads from it.
+# The whole system on sample data: a synthetic elevation cell under the sample mission, its
+# terrain tiles and paged tree, a 60-second flight over the sample route filmed from the
+# same terrain, and the viewer playing that flight with the sample mission and targets.
+# Data that already exists is not made again (delete BUILD/demo to start afresh). With a
+# display the viewer opens its window; without one it runs under Xvfb and screenshots are
+# saved to BUILD/demo.
+#
+#   scripts/demo.sh [BUILD]
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 out="$BUILD/demo"
+tiler="$BUILD/bin/skyframe-tiler"
+sim="$BUILD/bin/skyframe-sim"
+viewer="$BUILD/bin/skyframe"
+mission=data/mission.xml
+targets=data/targets.xml
 mkdir -p "$out"
-klv="$BUILD/tools/skyframe-klv/skyframe-klv"
 
-"$BUILD/tools/skyframe-klv-sample/skyframe-klv-sample" "$out/sample.ts" --raw "$out/sample.klv" \
-    --frames 90
+step() { printf '\n== demo: %s\n' "$*"; }
 
-echo
-echo "== skyframe-klv $out/sample.ts   (text: the first record)"
-"$klv" "$out/sample.ts" >"$out/sample.txt"
-head -n 17 "$out/sample.txt"
+# The tiles are named after the six characters before the cell's extension.
+cell="$out/salton.dt2"
+tree="$out/terrain/quadtree_salton___salton.osgb"
+flight="$out/flight.ts"
 
-echo "== skyframe-klv $out/sample.ts --format csv   (first rows of $out/sample.csv)"
-"$klv" "$out/sample.ts" --format csv >"$out/sample.csv"
-head -n 4 "$out/sample.csv"
+if [ -f "$cell" ]; then
+    step "elevation cell $cell (already made)"
+else
+    step "synthetic DTED level-2 cell under the sample mission: $cell"
+    "$tiler" synth 33 -116 "$cell"
+fi
 
-echo
-echo "== skyframe-klv $out/sample.klv --format json   (raw KLV; first lines of $out/sample.jsonl)"
-"$klv" "$out/sample.klv" --format json 2>"$out/sample-raw.log" >"$out/sample.jsonl"
-head -n 2 "$out/sample.jsonl"
-tail -n 1 "$out/sample-raw.log"
+if [ -f "$tree" ]; then
+    step "terrain tree $tree (already made)"
+else
+    step "terrain tiles and paged tree in $out/terrain (about 1.1 GB)"
+    "$tiler" tree "$cell" "$cell" "$out/terrain"
+fi
+
+if [ -f "$flight" ]; then
+    step "flight $flight (already made)"
+else
+    step "60-second flight over the sample route, filmed over that terrain: $flight"
+    "$sim" "$flight" --duration 60 --speed 150 --altitude 3500 --look forward 32 --hfov 50 \
+        --dted "$cell"
+fi
+
+if [ -n "${DISPLAY:-}" ]; then
+    step "playing the flight: $viewer $flight $mission $targets $tree"
+    exec "$viewer" "$flight" "$mission" "$targets" "$tree"
+fi
+
+step "no display: playing the flight under Xvfb and taking screenshots"
+run="$out/viewer-run"
+status=0
+scripts/run-viewer.sh "$run" --shot 12 1 --shot 26 2 --shot 46 3 --shot 66 4 -- \
+    "$viewer" "$flight" "$mission" "$targets" "$tree" || status=$?
+[ "$status" -eq 0 ] && status=$(cat "$run/exit")
+if [ "$status" -ne 0 ]; then
+    echo "demo: the viewer failed with exit status $status; its output is in $run" >&2
+    cat "$run/stderr" >&2
+    exit 1
+fi
+shots=""
+for n in 1 2 3 4; do
+    if [ -f "$run/$n.png" ]; then
+        # The window sits at (50, 50) on the virtual screen.
+        convert "$run/$n.png" -crop 1280x720+50+50 +repage "$out/screenshot-$n.png"
+        shots="$shots $out/screenshot-$n.png"
+    fi
+done
+if [ -z "$shots" ]; then
+    echo "demo: no screenshot could be taken; the viewer's output is in $run" >&2
+    exit 1
+fi
+echo "demo: screenshots saved:$shots"

@@ -4,7 +4,7 @@
 # Usage: bench/terrain/run.sh BUILD_DIR
 set -eu
 BUILD=${1:-build}
-TILER="$BUILD/tools/skyframe-tiler/skyframe-tiler"
+TILER="$BUILD/bin/skyframe-tiler"
 [ -x "$TILER" ] || { echo "bench/terrain: $TILER not built" >&2; exit 1; }
 command -v gdal_translate >/dev/null || { echo "bench/terrain: gdal_translate not found" >&2; exit 1; }
 

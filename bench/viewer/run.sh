@@ -16,7 +16,7 @@ mkdir -p "$out"
 flight="$out/flight-60s-720p.ts"
 if [ ! -f "$flight" ]; then
     echo "bench: making the 60 s 720p flight (once)" >&2
-    "$BUILD/tools/skyframe-sim/skyframe-sim" "$flight.tmp.ts" --duration 60 --speed 100 \
+    "$BUILD/bin/skyframe-sim" "$flight.tmp.ts" --duration 60 --speed 100 \
         --look target 2 2>"$out/sim.log"
     mv "$flight.tmp.ts" "$flight"
 fi
@@ -36,7 +36,7 @@ display=""
 if [ -z "${DISPLAY:-}" ]; then
     display='xvfb-run -a -s "-screen 0 1600x900x24"'
 fi
-eval SKYFRAME_STATS=1 $display '"$BUILD/src/app/skyframe"' '"$flight"' data/mission.xml \
+eval SKYFRAME_STATS=1 $display '"$BUILD/bin/skyframe"' '"$flight"' data/mission.xml \
     data/targets.xml '"$TERRAIN"' >"$out/viewer.out" 2>"$out/viewer.err"
 stats=$(grep "skyframe stats:" "$out/viewer.err")
 field() { echo "$stats" | sed -n "s/.* $1 \([0-9.]*\).*/\1/p"; }

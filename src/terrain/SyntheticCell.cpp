@@ -155,7 +155,8 @@ double syntheticRelief(int row, int column, int posts) {
     // The basin floor: a fan sloping gently up to the north, and the flat sea south-west of
     // the shore.
     const double fan = -65.0 + 145.0 * smoothStep(48.0, 68.0, north) +
-                       6.0 * fractalNoise(east / 1.5, north / 1.5, 4, 11);
+                       6.0 * fractalNoise(east / 1.5, north / 1.5, 4, 11) +
+                       30.0 * (ridgedNoise(east / 2.5, north / 2.5, 5, 13) - 0.3);
     const double floor = -70.0 + (fan + 70.0) * smoothStep(-3.0, -1.5, side);
 
     // Ranges inland, and beyond the sea: ridged crests up to about 1400 m.
@@ -167,8 +168,8 @@ double syntheticRelief(int row, int column, int posts) {
     const double ranges = (inland + farShore) * 1500.0 * massif * crests * crests;
 
     // Spurs that reach from the ranges down to the shore, between the sample targets.
-    static const Spur spurs[] = {{8.05, 0.42, 450.0, -1.2},
-                                 {11.4, 0.5, 620.0, -1.8},
+    static const Spur spurs[] = {{8.05, 0.42, 650.0, -1.2},
+                                 {11.4, 0.5, 850.0, -1.8},
                                  {-3.0, 0.9, 700.0, 1.0},
                                  {17.5, 0.8, 800.0, 0.5}};
     double hills = 0.0;

@@ -17,7 +17,7 @@ const std::vector<std::string> kStartUpLines = {"Virtual world init.", "Targets 
 
 namespace {
 
-const fs::path kRunViewer = fs::path(SKYFRAME_SOURCE_DIR) / "tests/app/run-viewer.sh";
+const fs::path kRunViewer = fs::path(SKYFRAME_SOURCE_DIR) / "scripts/run-viewer.sh";
 
 // The sanitizer build keeps the GL driver loaded until exit (see run-viewer.sh).
 std::vector<std::string> viewerEnvironment() {
