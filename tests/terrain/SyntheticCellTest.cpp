@@ -1,10 +1,14 @@
 #include "terrain/SyntheticCell.h"
 
 #include "TerrainFixtures.h"
+#include "camera/Geodesy.h"
+#include "mission/MissionReader.h"
+#include "mission/TargetsReader.h"
 #include "terrain/DtedRaster.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <stdexcept>
 
@@ -46,14 +50,63 @@ TEST(MakeDtedCell, RefusesPostCountsOfNoDtedLevel) {
     EXPECT_TRUE(testing::listFolder(folder.path()).empty());
 }
 
-TEST(SyntheticRelief, StaysWithinAFewHundredMetres) {
+TEST(SyntheticRelief, StaysBetweenTheSeaAndTheRanges) {
     for (int row = 0; row < 3601; row += 97) {
         for (int column = 0; column < 3601; column += 89) {
             const double h = syntheticRelief(row, column, 3601);
-            EXPECT_GT(h, -300.0);
+            EXPECT_GE(h, -80.0);
             EXPECT_LT(h, 1500.0);
         }
     }
+}
+
+// The demo's relief lies under the sample mission (cell 33-34 N, 116-115 W); positions
+// given as latitude and longitude are looked up at the nearest post of a level-2 cell.
+double sampleRelief(double latitude, double longitude) {
+    const int row = static_cast<int>(std::lround((34.0 - latitude) * 3600.0));
+    const int column = static_cast<int>(std::lround((longitude + 116.0) * 3600.0));
+    return syntheticRelief(row, column, 3601);
+}
+
+Eigen::Vector3d geodeticOf(const osg::Vec3f& ecef) {
+    return ecefToGeodetic(Eigen::Vector3d(ecef.x(), ecef.y(), ecef.z()));
+}
+
+TEST(SyntheticRelief, KeepsTheSampleTargetsOnTheGround) {
+    std::vector<std::string> names;
+    osg::ref_ptr<osg::Vec3Array> references = new osg::Vec3Array;
+    const auto targets = readTargets(SKYFRAME_SOURCE_DIR "/data/targets.xml", names, *references);
+    ASSERT_EQ(targets->size(), 12u);
+    for (size_t i = 0; i < targets->size(); ++i) {
+        const Eigen::Vector3d g = geodeticOf((*targets)[i]);
+        // Their spheres (120 m) must neither float clear of the ground nor sink under it.
+        EXPECT_NEAR(sampleRelief(g.x(), g.y()), g.z(), 50.0) << names[i];
+    }
+}
+
+TEST(SyntheticRelief, RaisesARidgeBetweenTheRouteAndTheFarTargets) {
+    // Seen from 3500 m over the route's first waypoint, the demo's flight height, the mast
+    // (target 9) lies behind a ridge and the depot (target 4) in the open.
+    const auto route = readMission(SKYFRAME_SOURCE_DIR "/data/mission.xml");
+    const Eigen::Vector3d start = geodeticOf((*route)[0]);
+    std::vector<std::string> names;
+    osg::ref_ptr<osg::Vec3Array> references = new osg::Vec3Array;
+    const auto targets = readTargets(SKYFRAME_SOURCE_DIR "/data/targets.xml", names, *references);
+    auto hidden = [&](size_t target) {
+        const Eigen::Vector3d end = geodeticOf((*targets)[target]);
+        for (double f = 0.0; f < 0.98; f += 0.002) {
+            const Eigen::Vector3d p = start + f * (end - start);
+            const double sight = 3500.0 + f * (end.z() - 3500.0);
+            if (sampleRelief(p.x(), p.y()) > sight) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_EQ(names[8], "M");
+    EXPECT_TRUE(hidden(8));
+    EXPECT_EQ(names[3], "D");
+    EXPECT_FALSE(hidden(3));
 }
 
 } // namespace
