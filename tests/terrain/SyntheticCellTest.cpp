@@ -72,10 +72,17 @@ Eigen::Vector3d geodeticOf(const osg::Vec3f& ecef) {
     return ecefToGeodetic(Eigen::Vector3d(ecef.x(), ecef.y(), ecef.z()));
 }
 
-TEST(SyntheticRelief, KeepsTheSampleTargetsOnTheGround) {
+struct SampleTargets {
     std::vector<std::string> names;
     osg::ref_ptr<osg::Vec3Array> references = new osg::Vec3Array;
-    const auto targets = readTargets(SKYFRAME_SOURCE_DIR "/data/targets.xml", names, *references);
+    osg::ref_ptr<osg::Vec3Array> positions =
+        readTargets(SKYFRAME_SOURCE_DIR "/data/targets.xml", names, *references);
+};
+
+TEST(SyntheticRelief, KeepsTheSampleTargetsOnTheGround) {
+    const SampleTargets sample;
+    const auto& targets = sample.positions;
+    const auto& names = sample.names;
     ASSERT_EQ(targets->size(), 12u);
     for (size_t i = 0; i < targets->size(); ++i) {
         const Eigen::Vector3d g = geodeticOf((*targets)[i]);
@@ -89,9 +96,9 @@ TEST(SyntheticRelief, RaisesARidgeBetweenTheRouteAndTheFarTargets) {
     // (target 9) lies behind a ridge and the depot (target 4) in the open.
     const auto route = readMission(SKYFRAME_SOURCE_DIR "/data/mission.xml");
     const Eigen::Vector3d start = geodeticOf((*route)[0]);
-    std::vector<std::string> names;
-    osg::ref_ptr<osg::Vec3Array> references = new osg::Vec3Array;
-    const auto targets = readTargets(SKYFRAME_SOURCE_DIR "/data/targets.xml", names, *references);
+    const SampleTargets sample;
+    const auto& targets = sample.positions;
+    const auto& names = sample.names;
     auto hidden = [&](size_t target) {
         const Eigen::Vector3d end = geodeticOf((*targets)[target]);
         for (double f = 0.0; f < 0.98; f += 0.002) {
