@@ -11,7 +11,6 @@
 #include "terrain/TileWriter.h"
 #include "terrain/TreeFiles.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
