@@ -1,7 +1,7 @@
 #include "app/FrameLoop.h"
 
-#include "app/BgrConverter.h"
-#include "app/FfmpegHandles.h"
+#include "media/BgrConverter.h"
+#include "media/FfmpegHandles.h"
 
 #include <chrono>
 #include <deque>

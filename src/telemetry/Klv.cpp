@@ -144,7 +144,9 @@ int decodeFrameCenterElevation(const unsigned char* bytes, KlvRecord& record, in
     return decodeUnsigned(bytes, length, kWidth16, 19900.0, 900.0, record.frameCenterElevation);
 }
 
-int decodeItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length) {
+namespace {
+
+int decodeKnownItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length) {
     switch (tag) {
     case 2:
         return decodeTimestampItem(bytes, record, length);
@@ -179,6 +181,21 @@ int decodeItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int 
     default:
         return kKlvOk;
     }
+}
+
+} // namespace
+
+int decodeItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length) {
+    const int status = decodeKnownItem(tag, bytes, record, length);
+    if (status == kKlvOk) {
+        for (const KlvField& f : kKlvFields) {
+            if (static_cast<uint32_t>(f.tag) == tag) {
+                record.markPresent(f.field);
+                break;
+            }
+        }
+    }
+    return status;
 }
 
 int parseItems(KlvRecord& record, const unsigned char* value, int length) {
@@ -310,6 +327,7 @@ int readNextPacket(KlvRecord& record, std::ostream& log, PacketReadDetails* deta
     if (!d.complete) {
         d.parseStatus = kKlvTruncated;
     }
+    record.status = d.parseStatus;
     return 0;
 }
 

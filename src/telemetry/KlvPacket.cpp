@@ -52,7 +52,7 @@ size_t appendKlvRecords(recordQueue& queue, const unsigned char* data, size_t si
     KlvPacket packet;
     while (offset < size && frameKlvPacket(data + offset, size - offset, packet)) {
         auto record = std::make_unique<KlvRecord>();
-        parseItems(*record, packet.value(), static_cast<int>(packet.valueLength));
+        record->status = parseItems(*record, packet.value(), static_cast<int>(packet.valueLength));
         queue.push_back(std::move(record));
         offset += packet.size;
         ++count;

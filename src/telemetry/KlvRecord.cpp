@@ -35,6 +35,29 @@ KlvRecord::KlvRecord(const std::string& sourcePath) {
     }
 }
 
+namespace {
+int fieldIndex(double KlvRecord::*field) {
+    for (size_t i = 0; i < kKlvFields.size(); ++i) {
+        if (kKlvFields[i].field == field) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+} // namespace
+
+bool KlvRecord::carries(double KlvRecord::*field) const {
+    const int i = fieldIndex(field);
+    return i >= 0 && (present & (1u << i)) != 0;
+}
+
+void KlvRecord::markPresent(double KlvRecord::*field) {
+    const int i = fieldIndex(field);
+    if (i >= 0) {
+        present |= 1u << i;
+    }
+}
+
 int extractCameraData(KlvRecord& record, double fov[2], double sensorPosition[3],
                       double sensorAngles[3], double platformAngles[3], double frameCenter[3]) {
     readNextPacket(record);

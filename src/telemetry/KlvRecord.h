@@ -4,6 +4,7 @@
 // hand-over of a record's values to the camera.
 
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <iosfwd>
 #include <istream>
@@ -33,6 +34,11 @@ public:
     double frameCenterLatitude = 0.0;  // tag 23, degrees -90..90
     double frameCenterLongitude = 0.0; // tag 24, degrees -180..180
     double frameCenterElevation = 0.0; // tag 25, metres -900..19000
+    // The walk's status for this record's packet (0, or the kKlv* failure codes).
+    int status = 0;
+    // Bit i is set once field kKlvFields[i] has been decoded from the packet: a value of 0
+    // alone cannot tell "at the equator" from "not carried".
+    uint32_t present = 0;
     // Packets read by readNextPacket: a file of concatenated KLV packets, or none. Any
     // std::istream may be attached (tests and fuzzers use in-memory streams).
     std::unique_ptr<std::istream> source;
@@ -42,6 +48,10 @@ public:
     // A record reading packets from the file at sourcePath (binary). A file that cannot be
     // opened leaves the record without a source, exactly like the constructor above.
     explicit KlvRecord(const std::string& sourcePath);
+
+    // True when the packet carried the field (one of kKlvFields' members).
+    bool carries(double KlvRecord::*field) const;
+    void markPresent(double KlvRecord::*field);
 };
 
 // The frame loop's first-in first-out queue; it owns the records in it.

@@ -2,7 +2,7 @@
 // videos written by the tests themselves and the third-party recordings when present.
 
 #include "ViewerRun.h"
-#include "common/TsWriter.h"
+#include "media/TsWriter.h"
 #include "telemetry/KlvEncoder.h"
 
 #include <gtest/gtest.h>

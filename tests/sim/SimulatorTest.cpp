@@ -3,7 +3,7 @@
 #include "Simulator.h"
 #include "BitmapFont.h"
 
-#include "app/FfmpegHandles.h"
+#include "media/FfmpegHandles.h"
 #include "telemetry/Klv.h"
 #include "telemetry/KlvPacket.h"
 

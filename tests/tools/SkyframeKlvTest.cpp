@@ -2,7 +2,7 @@
 // third-party recordings when the test data folder is present.
 
 #include "TestSupport.h"
-#include "common/TsWriter.h"
+#include "media/TsWriter.h"
 #include "telemetry/Klv.h"
 #include "telemetry/KlvEncoder.h"
 #include "telemetry/KlvPacket.h"

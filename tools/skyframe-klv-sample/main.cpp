@@ -2,7 +2,7 @@
 // an aircraft circling a point, and optionally the same telemetry as a raw KLV file. Used by
 // the demo and as a fixture for trying the telemetry tools.
 
-#include "common/TsWriter.h"
+#include "media/TsWriter.h"
 #include "telemetry/KlvEncoder.h"
 #include "telemetry/KlvRecord.h"
 

@@ -1,6 +1,6 @@
 #include "KlvInput.h"
 
-#include "app/FfmpegHandles.h"
+#include "media/FfmpegHandles.h"
 #include "telemetry/Klv.h"
 
 #include <fstream>

@@ -5,7 +5,7 @@
 #include "Ground.h"
 #include "TerrainGround.h"
 
-#include "common/TsWriter.h"
+#include "media/TsWriter.h"
 #include "mission/MissionReader.h"
 #include "mission/TargetsReader.h"
 

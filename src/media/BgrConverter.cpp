@@ -1,4 +1,4 @@
-#include "app/BgrConverter.h"
+#include "media/BgrConverter.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FfmpegHandles.h"
+#include "media/FfmpegHandles.h"
 
 namespace skyframe {
 

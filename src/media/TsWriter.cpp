@@ -1,6 +1,6 @@
-#include "common/TsWriter.h"
+#include "media/TsWriter.h"
 
-#include "app/FfmpegHandles.h"
+#include "media/FfmpegHandles.h"
 
 extern "C" {
 #include <libavutil/opt.h>
