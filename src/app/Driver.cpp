@@ -3,7 +3,8 @@
 #include "app/CameraMatrices.h"
 #include "app/FrameLoop.h"
 #include "app/SceneStages.h"
-#include "app/TelemetryIntake.h"
+#include "app/ViewerControls.h"
+#include "app/ViewerOptions.h"
 #include "camera/Camera.h"
 #include "mission/InputError.h"
 #include "mission/RouteProgress.h"
@@ -17,8 +18,10 @@
 #include <osgViewer/ViewerEventHandlers>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -36,11 +39,13 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+constexpr int kWindowWidth = 1280;
+constexpr int kWindowHeight = 720;
+
 struct DriverStats {
     double cameraSeconds = 0.0;
     double routeSeconds = 0.0;
     double renderSeconds = 0.0;
-    long recordsExtracted = 0;
 };
 
 // `viewerFrames` is the scene graph's own frame count, so a test can check the loop's count
@@ -50,11 +55,13 @@ void printStats(const FrameLoopStats& loop, const DriverStats& driver, unsigned 
     std::fprintf(stderr,
                  "skyframe stats: decoded %ld processed %ld frames %u data-packets %ld "
                  "records-used %ld wall %.3f read %.3f decode %.3f convert %.3f camera %.3f "
-                 "route %.3f render %.3f\n",
+                 "route %.3f render %.3f sync %.6f late %ld records %ld usable %ld "
+                 "sync-mode %s\n",
                  loop.decodedPictures, loop.processedPictures, viewerFrames, loop.dataPackets,
-                 driver.recordsExtracted, wallSeconds, loop.readSeconds, loop.decodeSeconds,
+                 loop.recordsUsed, wallSeconds, loop.readSeconds, loop.decodeSeconds,
                  loop.convertSeconds, driver.cameraSeconds, driver.routeSeconds,
-                 driver.renderSeconds);
+                 driver.renderSeconds, loop.syncSeconds, loop.latePictures, loop.records,
+                 loop.usableRecords, syncModeName(loop.syncMode));
 }
 
 // Everything the start-up stages make, released in the reverse order of creation after the
@@ -65,11 +72,27 @@ struct Scene {
     RouteStage route;
 };
 
-osg::ref_ptr<osgViewer::Viewer> makeViewer(osg::Group* root,
+void buildScene(const ViewerOptions& o, VideoBackdrop& backdrop, Scene& scene) {
+    osg::Group& root = *backdrop.root;
+    progress("Virtual world init.");
+    backdrop.setUpHud();
+    registerDataDirectory();
+
+    progress("Targets init.");
+    runTargetsStage(root, o.files[2], scene.targets);
+
+    progress("Terrain init.");
+    runTerrainStage(root, o.files[3], scene.terrain, std::cerr);
+
+    progress("Route init.");
+    runRouteStage(root, o.files[1], scene.route);
+}
+
+osg::ref_ptr<osgViewer::Viewer> makeViewer(osg::Node* scene,
                                            osg::ref_ptr<osgViewer::DepthPartitionSettings>& dps) {
     osg::ref_ptr<osgViewer::Viewer> viewer = new osgViewer::Viewer;
-    viewer->setSceneData(root);
-    viewer->setUpViewInWindow(50, 50, 1280, 720, 0);
+    viewer->setSceneData(scene);
+    viewer->setUpViewInWindow(50, 50, kWindowWidth, kWindowHeight, 0);
     viewer->addEventHandler(new osgViewer::StatsHandler);
     // Two depth partitions: near 150 m to 3000 km and beyond, so that a scene spanning
     // metres to the horizon keeps depth precision.
@@ -86,94 +109,180 @@ osg::ref_ptr<osgViewer::Viewer> makeViewer(osg::Group* root,
     return viewer;
 }
 
+// The matrices of the scene camera for one picture's pose. Nothing non-finite reaches them:
+// a pose that would give one (it cannot, from a usable record) leaves the last matrices.
+void poseCamera(osgViewer::Viewer& viewer, const ShownPicture& picture) {
+    const CameraInputs& in = picture.telemetry.inputs;
+    Camera camera(picture.width, picture.height);
+    camera.updatePose(in.fov, in.sensorPosition, in.sensorAngles, in.platformAngles);
+    const osg::Matrixd projection = projectionMatrixFor(camera);
+    const osg::Matrixd view = viewMatrixFor(camera);
+    if (projection.valid() && view.valid()) {
+        viewer.getCamera()->setProjectionMatrix(projection);
+        viewer.getCamera()->setViewMatrix(view);
+    }
+}
+
+// The viewer's state while the video plays.
+struct Session {
+    const ViewerOptions& options;
+    Scene& scene;
+    VideoBackdrop& backdrop;
+    osgViewer::Viewer& viewer;
+    StatusHud& hud;
+    PlaybackKeys& keys;
+    std::unique_ptr<RouteProgress> route;
+    Snapshots snapshots;
+    double frameRate = 0.0;
+    bool posed = false;
+    DriverStats stats;
+};
+
+void showPicture(Session& s, const ShownPicture& picture) {
+    s.backdrop.setFrame(picture.bgr, picture.width, picture.height);
+    const auto cameraStart = Clock::now();
+    // Until a usable record has posed the camera there is no viewpoint to draw the world
+    // from, and route progress started from a made-up position would mark wrong waypoints.
+    const bool posed = picture.telemetry.posed;
+    s.posed = s.posed || posed;
+    if (posed) {
+        poseCamera(s.viewer, picture);
+    }
+    s.stats.cameraSeconds += secondsSince(cameraStart);
+
+    const auto routeStart = Clock::now();
+    if (posed) {
+        const double* p = picture.telemetry.inputs.sensorPosition;
+        s.route->update(p[0], p[1], p[2]);
+    }
+    s.stats.routeSeconds += secondsSince(routeStart);
+
+    s.hud.show(s.keys.hudShown());
+    s.hud.update(picture, picture.sync);
+    s.snapshots.beforeFrame(s.viewer, picture, s.frameRate);
+    const auto renderStart = Clock::now();
+    s.viewer.frame();
+    s.stats.renderSeconds += secondsSince(renderStart);
+}
+
+FrameLoopHooks makeHooks(Session& s, PlaybackControl& control) {
+    FrameLoopHooks hooks;
+    hooks.control = &control;
+    hooks.opened = [&s](const MediaInput& media) {
+        s.frameRate = media.frameRate();
+        progress("Reading init.");
+    };
+    hooks.picture = [&s](const ShownPicture& picture) { showPicture(s, picture); };
+    hooks.idle = [&s] {
+        s.hud.show(s.keys.hudShown());
+        s.viewer.frame();
+    };
+    hooks.seeked = [&s] {
+        // Waypoints passed are judged afresh from the new position on.
+        s.route = std::make_unique<RouteProgress>(s.scene.route.waypoints, s.scene.route.markers,
+                                                  s.scene.route.legs);
+    };
+    hooks.done = [&s] { return s.viewer.done(); };
+    return hooks;
+}
+
+// One line when the video played without any pose: why.
+void warnIfNeverPosed(const std::string& video, const FrameLoopStats& st, bool posed) {
+    if (posed || st.decodedPictures == 0) {
+        return;
+    }
+    if (st.dataStream < 0) {
+        std::cerr << video << ": no data stream: the video plays without overlay" << std::endl;
+        return;
+    }
+    std::cerr << video << ": no usable telemetry (" << st.dataPackets << " data packets, "
+              << st.records << " records, " << st.usableRecords
+              << " usable): the video plays without overlay" << std::endl;
+}
+
+void checkSnapshotDir(const ViewerOptions& o) {
+    if (o.snapshotTimes.empty()) {
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(o.snapshotDir, ec)) {
+        throw UsageError("skyframe: snapshot folder " + o.snapshotDir + " does not exist");
+    }
+}
+
 } // namespace
 
 int runSkyframe(int argc, char** argv) {
-    if (argc != 5) {
+    ViewerOptions options;
+    try {
+        options = parseViewerOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.help) {
+            std::cout << viewerHelp();
+            return 0;
+        }
+        checkSnapshotDir(options);
+    } catch (const UsageError& e) {
+        std::cerr << e.what() << std::endl;
+        return -1;
+    }
+    if (options.files.size() != 4) {
         progress("Incorrect number of arguments");
         return -1;
     }
-    const std::string videoPath = argv[1];
-    const std::string missionPath = argv[2];
-    const std::string targetsPath = argv[3];
-    const std::string terrainPath = argv[4];
     const bool wantStats = std::getenv("SKYFRAME_STATS") != nullptr;
     TileReaderMessages::install();
     const auto wallStart = Clock::now();
 
     Scene scene;
     VideoBackdrop backdrop;
-    osg::Group& root = *backdrop.root;
     try {
-        progress("Virtual world init.");
-        backdrop.setUpHud();
-        registerDataDirectory();
-
-        progress("Targets init.");
-        runTargetsStage(root, targetsPath, scene.targets);
-
-        progress("Terrain init.");
-        runTerrainStage(root, terrainPath, scene.terrain, std::cerr);
-
-        progress("Route init.");
-        runRouteStage(root, missionPath, scene.route);
+        buildScene(options, backdrop, scene);
     } catch (const InputError& e) {
         std::cerr << e.what() << std::endl;
         return -1;
     }
 
+    // The status line goes beside the scene, not into it: the scene's root keeps its own
+    // children.
+    StatusHud hud(kWindowWidth, kWindowHeight);
+    osg::ref_ptr<osg::Group> top = new osg::Group;
+    top->addChild(backdrop.root.get());
+    top->addChild(hud.camera());
     osg::ref_ptr<osgViewer::DepthPartitionSettings> depthPartition;
-    osg::ref_ptr<osgViewer::Viewer> viewer = makeViewer(&root, depthPartition);
+    osg::ref_ptr<osgViewer::Viewer> viewer = makeViewer(top.get(), depthPartition);
     if (!viewer->isRealized()) {
         std::cerr << "skyframe: cannot open the viewer window (is DISPLAY set?)" << std::endl;
         return -1;
     }
+    if (!options.snapshotTimes.empty()) {
+        // A capture armed before a frame must not be taken by the previous frame's draw
+        // still running on its own thread.
+        viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+    }
+    PlaybackControl control;
+    osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control);
+    viewer->addEventHandler(keys.get());
 
-    RouteProgress routeProgress(scene.route.waypoints, scene.route.markers, scene.route.legs);
-    TelemetryIntake telemetry;
-    CameraInputs inputs;
-    bool posed = false;
-    DriverStats driverStats;
+    Session session{
+        options, scene, backdrop,     *viewer,
+        hud,     *keys, nullptr,      Snapshots(options.snapshotTimes, options.snapshotDir),
+        0.0,     false, DriverStats{}};
+    session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
+                                                    scene.route.legs);
     FrameLoopStats loopStats;
-
-    FrameLoopHooks hooks;
-    hooks.opened = [] { progress("Reading init."); };
-    hooks.dataPacket = [&](const uint8_t* data, int size) { telemetry.addDataPacket(data, size); };
-    hooks.done = [&] { return viewer->done(); };
-    hooks.picture = [&](const uint8_t* bgr, int width, int height) {
-        backdrop.setFrame(bgr, width, height);
-
-        const auto cameraStart = Clock::now();
-        if (telemetry.consume(inputs)) {
-            posed = true;
-            ++driverStats.recordsExtracted;
+    const FrameLoopHooks hooks = makeHooks(session, control);
+    const int result =
+        runFrameLoop(options.files[0], options.playback, hooks, std::cerr, &loopStats);
+    if (result == 0) {
+        warnIfNeverPosed(options.files[0], loopStats, session.posed);
+        if (loopStats.timedOut) {
+            std::cerr << options.files[0] << ": no data for "
+                      << options.playback.media.timeoutSeconds << " s: the stream has ended"
+                      << std::endl;
         }
-        // Until the first record is taken there is no pose to show the world from, and a
-        // route progress started from a made-up position would mark the wrong waypoints.
-        if (posed) {
-            Camera camera(width, height);
-            camera.updatePose(inputs.fov, inputs.sensorPosition, inputs.sensorAngles,
-                              inputs.platformAngles);
-            viewer->getCamera()->setProjectionMatrix(projectionMatrixFor(camera));
-            viewer->getCamera()->setViewMatrix(viewMatrixFor(camera));
-        }
-        driverStats.cameraSeconds += secondsSince(cameraStart);
-
-        const auto routeStart = Clock::now();
-        if (posed) {
-            routeProgress.update(inputs.sensorPosition[0], inputs.sensorPosition[1],
-                                 inputs.sensorPosition[2]);
-        }
-        driverStats.routeSeconds += secondsSince(routeStart);
-
-        const auto renderStart = Clock::now();
-        viewer->frame();
-        driverStats.renderSeconds += secondsSince(renderStart);
-    };
-
-    const int result = runFrameLoop(videoPath, hooks, std::cerr, &loopStats);
+    }
     if (wantStats) {
-        printStats(loopStats, driverStats, viewer->getFrameStamp()->getFrameNumber(),
+        printStats(loopStats, session.stats, viewer->getFrameStamp()->getFrameNumber(),
                    secondsSince(wallStart));
     }
     // The viewer goes before the scene it shows; the scene's references are released as

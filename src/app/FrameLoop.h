@@ -1,34 +1,51 @@
 #pragma once
 
+#include "app/TelemetrySync.h"
+#include "media/MediaInput.h"
+
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
 
-struct AVFormatContext;
-
 namespace skyframe {
 
-// Indices of the streams the viewer plays: the last video stream and the last data stream
-// of the file (-1 when there is none).
-struct StreamSelection {
-    int video = -1;
-    int data = -1;
+// How the video is played.
+struct PlaybackOptions {
+    bool realtime = false;     // show pictures at the video's own rate
+    bool everyPicture = false; // show every decoded picture, not every second one
+    SyncOptions sync;
+    MediaOpenOptions media;
 };
-StreamSelection selectStreams(const AVFormatContext& format);
 
-// What the frame loop hands out while it reads a media file.
+// Requests from the keyboard, read by the frame loop between two pictures.
+struct PlaybackControl {
+    bool paused = false;
+    int step = 0;         // +1: one shown picture forward, -1: one back
+    double seekBy = 0.0;  // seconds from the picture shown, when not 0
+    bool toStart = false; // back to the first picture
+};
+
+// One picture as it is shown.
+struct ShownPicture {
+    const uint8_t* bgr = nullptr; // packed BGR rows, valid until the next picture
+    int width = 0;
+    int height = 0;
+    double time = 0.0;      // presentation time on the source's clock (seconds)
+    double videoTime = 0.0; // seconds since the source's first picture
+    long number = 0;        // picture number from the start, by its timestamp
+    SyncMode sync = SyncMode::Auto;
+    PictureTelemetry telemetry;
+};
+
+// What the frame loop hands out while it plays.
 struct FrameLoopHooks {
-    // Every packet of the data stream, in file order, handed on just before the picture of
-    // the first video packet read after it (as a decoder that holds no picture back would
-    // place it).
-    std::function<void(const uint8_t* data, int size)> dataPacket;
-    // Every second decoded picture (the 2nd, 4th, ...), converted to packed BGR.
-    std::function<void(const uint8_t* bgr, int width, int height)> picture;
-    // Asked after every packet read: true ends the loop (the window was closed).
-    std::function<bool()> done;
-    // Called once the media are open, before the first packet is read.
-    std::function<void()> opened;
+    std::function<void(const MediaInput&)> opened;    // before the first packet is read
+    std::function<void(const ShownPicture&)> picture; // show it: one rendered frame
+    std::function<void()> idle;                       // paused: render, handle keys
+    std::function<void()> seeked;                     // the position jumped
+    std::function<bool()> done;                       // true ends the loop
+    PlaybackControl* control = nullptr;
 };
 
 // Counters and time spent, for the statistics line and the benchmark.
@@ -37,17 +54,26 @@ struct FrameLoopStats {
     long dataPackets = 0;
     long decodedPictures = 0;
     long processedPictures = 0;
+    long latePictures = 0;     // not shown: real-time playback had fallen behind
+    long unusablePictures = 0; // of zero size or unknown format
     double readSeconds = 0.0;
     double decodeSeconds = 0.0;
     double convertSeconds = 0.0;
+    double syncSeconds = 0.0;
     double pictureSeconds = 0.0; // inside the picture hook
+    long records = 0;
+    long usableRecords = 0;
+    long recordsUsed = 0;
+    int dataStream = -1;
+    bool timedOut = false;
+    SyncMode syncMode = SyncMode::Auto;
 };
 
-// Opens the media file, selects its streams and decoder, then reads it packet by packet to
-// the end (or until done), decoding every video picture and converting and handing out
-// every second one. Returns 0 after a normal end and -1 when the media cannot be opened;
-// the reason goes to `err`, naming the file.
-int runFrameLoop(const std::string& path, const FrameLoopHooks& hooks, std::ostream& err,
-                 FrameLoopStats* stats = nullptr);
+// Opens the media source and plays it to the end (or until done): reads packets, decodes
+// every video picture, matches telemetry to each, and hands out the pictures to be shown.
+// Returns 0 after a normal end (a live source that went silent included) and -1 when the
+// media cannot be opened; the reason goes to `err`, naming the source.
+int runFrameLoop(const std::string& path, const PlaybackOptions& options,
+                 const FrameLoopHooks& hooks, std::ostream& err, FrameLoopStats* stats = nullptr);
 
 } // namespace skyframe

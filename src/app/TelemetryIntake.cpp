@@ -1,5 +1,6 @@
 #include "app/TelemetryIntake.h"
 
+#include "app/PoseTimeline.h"
 #include "telemetry/KlvPacket.h"
 
 namespace skyframe {
@@ -8,7 +9,18 @@ void TelemetryIntake::addDataPacket(const uint8_t* data, int size) {
     if (data == nullptr || size <= 0) {
         return;
     }
-    appendKlvRecords(records_, data, static_cast<std::size_t>(size));
+    recordQueue fresh;
+    appendKlvRecords(fresh, data, static_cast<std::size_t>(size));
+    for (auto& record : fresh) {
+        ++counts_.records;
+        if (usableForPose(*record)) {
+            ++counts_.usable;
+            records_.push_back(std::move(record));
+        }
+    }
+    while (records_.size() > kRecordQueueLimit) {
+        records_.pop_front();
+    }
 }
 
 bool TelemetryIntake::consume(CameraInputs& inputs) {

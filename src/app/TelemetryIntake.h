@@ -20,11 +20,23 @@ struct CameraInputs {
 // behind the data stream.
 constexpr std::size_t kRecordLag = 4;
 
+// Records queued beyond this many are dropped oldest first: with no picture to take them
+// (a recording without pictures, a long stretch the decoder rejects) the queue must not
+// grow without bound, and only the newest kRecordLag + 1 can ever pose the camera.
+constexpr std::size_t kRecordQueueLimit = 1024;
+
+// How many records the data packets gave, and how many of them could pose the camera.
+struct RecordCounts {
+    long records = 0;
+    long usable = 0;
+};
+
 // Telemetry intake of the frame loop: every data packet becomes records at the back of the
-// queue; every processed picture takes its record from the front.
+// queue; every processed picture takes its record from the front. Records that cannot pose
+// the camera (see usableForPose) are counted and dropped at once.
 class TelemetryIntake {
 public:
-    // Queues one record per KLV packet held in the data packet.
+    // Queues one record per usable KLV packet held in the data packet.
     void addDataPacket(const uint8_t* data, int size);
 
     // Takes records from the front while more than kRecordLag are queued, extracts the last
@@ -34,9 +46,12 @@ public:
     bool consume(CameraInputs& inputs);
 
     std::size_t queued() const { return records_.size(); }
+    const RecordCounts& counts() const { return counts_; }
+    void clear() { records_.clear(); }
 
 private:
     recordQueue records_;
+    RecordCounts counts_;
 };
 
 } // namespace skyframe

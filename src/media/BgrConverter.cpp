@@ -2,11 +2,22 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace skyframe {
 
+bool convertible(const AVFrame& picture) {
+    const auto format = static_cast<AVPixelFormat>(picture.format);
+    return picture.width > 0 && picture.height > 0 && format != AV_PIX_FMT_NONE &&
+           av_pix_fmt_desc_get(format) != nullptr && sws_isSupportedInput(format) > 0;
+}
+
 bool BgrConverter::configure(int width, int height, AVPixelFormat format) {
+    if (width <= 0 || height <= 0 || av_pix_fmt_desc_get(format) == nullptr ||
+        sws_isSupportedInput(format) <= 0) {
+        return false;
+    }
     SwsContextPtr scaler(sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24,
                                         SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler) {
@@ -17,7 +28,7 @@ bool BgrConverter::configure(int width, int height, AVPixelFormat format) {
     if (size <= 0) {
         return false;
     }
-    AvBufferPtr buffer(static_cast<uint8_t*>(av_malloc(static_cast<size_t>(size))));
+    AvBufferPtr buffer(static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(size) + kBgrPadding)));
     if (!buffer) {
         return false;
     }
@@ -28,6 +39,7 @@ bool BgrConverter::configure(int width, int height, AVPixelFormat format) {
         return false;
     }
     scaler_ = std::move(scaler);
+    retired_ = std::move(buffer_);
     buffer_ = std::move(buffer);
     for (int i = 0; i < 4; ++i) {
         planes_[i] = planes[i];

@@ -7,11 +7,19 @@ namespace skyframe {
 // Converts decoded pictures to packed 24-bit BGR (rows of exactly width * 3 bytes) with a
 // bilinear scaler, into one buffer reused from picture to picture. A picture of another
 // size or pixel format than the current one rebuilds the scaler and the buffer for it
-// instead of converting past the planes.
+// instead of converting past the planes. The buffer has kBgrPadding spare bytes past the
+// packed picture: libswscale's vector code writes a little beyond the last row at some
+// widths (360 x 240 among them).
+constexpr int kBgrPadding = 256;
+
+// True for a picture the converter can take: a size above zero and a known pixel format.
+bool convertible(const AVFrame& picture);
+
 class BgrConverter {
 public:
-    // Sizes the scaler and buffer. Returns false (and keeps nothing) when FFmpeg cannot
-    // make a scaler for this size and format.
+    // Sizes the scaler and buffer. Returns false (and keeps what it had) for a size of zero,
+    // an unknown format, or when FFmpeg cannot make a scaler for them. The buffer replaced
+    // stays allocated until the next rebuild, since the picture shown may still point at it.
     bool configure(int width, int height, AVPixelFormat format);
 
     // Converts one picture; returns the start of the BGR buffer, or nullptr when no scaler
@@ -25,6 +33,7 @@ public:
 private:
     SwsContextPtr scaler_;
     AvBufferPtr buffer_;
+    AvBufferPtr retired_;
     uint8_t* planes_[4] = {};
     int lineSizes_[4] = {};
     int width_ = 0;

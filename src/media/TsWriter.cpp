@@ -7,9 +7,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace skyframe {
@@ -37,6 +39,7 @@ struct TsWriter::State {
     AVStream* videoStream = nullptr;
     AVStream* klvStream = nullptr;
     int frames = 0;
+    int videoPacketsOut = 0;
     int64_t lastKlvPts = INT64_MIN;
     unsigned klvSequence = 0;
     bool opened = false; // the .part file exists
@@ -72,6 +75,10 @@ struct TsWriter::State {
                 return;
             }
             check(rc, "cannot encode video");
+            if (videoPacketsOut++ < options.skipFirstVideoPackets) {
+                av_packet_unref(packet.get());
+                continue;
+            }
             av_packet_rescale_ts(packet.get(), encoder->time_base, videoStream->time_base);
             packet->stream_index = videoStream->index;
             check(av_interleaved_write_frame(format.get(), packet.get()),
@@ -259,7 +266,7 @@ void TsWriter::finish() {
     s.check(av_write_trailer(s.format.get()), "cannot complete the file");
     s.check(avio_closep(&s.format->pb), "cannot close " + s.partPath);
     if (std::rename(s.partPath.c_str(), s.path.c_str()) != 0) {
-        s.fail("cannot move " + s.partPath + " into place");
+        s.fail("cannot move " + s.partPath + " into place: " + std::strerror(errno));
     }
     s.finished = true;
 }

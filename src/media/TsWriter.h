@@ -31,6 +31,9 @@ struct TsWriterOptions {
     int h264Crf = 20;                    // libx264 constant quality, 0 (lossless) .. 51
     int mpeg2Quantizer = 2;              // MPEG-2 fixed quantiser, 1 (best) .. 31
     int keyframeInterval = 0;            // frames between key frames; 0: one per second
+    // Encoded video packets left out at the start: the file then begins between key frames,
+    // as a recording cut anywhere does.
+    int skipFirstVideoPackets = 0;
 };
 
 // The file appears at `path` only when finish() succeeds: until then it is written to

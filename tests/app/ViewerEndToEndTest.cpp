@@ -100,8 +100,8 @@ TEST(ViewerPlayback, PrintsStagesInOrderAndRendersEverySecondPicture) {
     const fs::path dir = test::scratchDir("viewer-fixtures");
     const fs::path video = dir / "odd.ts";
     writeFixture(video, 31, true);
-    const ViewerRun run = runViewer(
-        {video.string(), kMission.string(), kTargets.string(), (dir / "no-terrain.osgb").string()});
+    const ViewerRun run = runViewer({"--sync", "queue", video.string(), kMission.string(),
+                                     kTargets.string(), (dir / "no-terrain.osgb").string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> expected = kStartUpLines;
     expected.push_back("Reading init.");
@@ -115,6 +115,14 @@ TEST(ViewerPlayback, PrintsStagesInOrderAndRendersEverySecondPicture) {
     // do), four are kept back, so records are taken from the 6th decoded picture on: at
     // the 6th, 8th, ... 30th, 13 of the 15 processed pictures.
     EXPECT_EQ(c.recordsUsed, 13);
+
+    // Matched by time (the default for stamped telemetry), every shown picture has a record
+    // of its own instant from the first picture on.
+    const ViewerRun timed = runViewer(
+        {video.string(), kMission.string(), kTargets.string(), (dir / "no-terrain.osgb").string()});
+    EXPECT_EQ(timed.exitCode, 0) << timed.err;
+    EXPECT_EQ(countsOf(timed.err).processed, 15);
+    EXPECT_EQ(countsOf(timed.err).recordsUsed, 15) << timed.err;
 }
 
 TEST(ViewerPlayback, MissingVideoFailsAfterTheStartUpLines) {

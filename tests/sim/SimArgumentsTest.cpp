@@ -38,30 +38,63 @@ TEST(SimArguments, DefaultsFlyTheSampleRouteLookingDown) {
     EXPECT_EQ(o.lookTarget, 0);
     EXPECT_EQ(o.ground, GroundKind::Checkerboard);
     EXPECT_EQ(o.markers.radius, 20.0);
-    EXPECT_EQ(o.lead, 2);
+    EXPECT_EQ(o.lead, 0);
+    EXPECT_EQ(o.klvRate, 0.0);
+    EXPECT_FALSE(o.klvGap.has_value());
+    EXPECT_FALSE(o.noCameraTags);
+    EXPECT_FALSE(o.cutBeforeKeyframe);
     EXPECT_FALSE(o.verticalFov.has_value());
 }
 
 TEST(SimArguments, ReadsEveryOption) {
-    const SimCommand c = parse({"--hover",    "33.4,-115.7,2500",
-                                "--heading",  "250",
-                                "--mission",  "m.xml",
-                                "--targets",  "t.xml",
-                                "--speed",    "70",
-                                "--altitude", "mission",
-                                "--start",    "3",
-                                "--look",     "target",
-                                "4",          "--hfov",
-                                "45",         "--vfov",
-                                "20",         "--ground-height",
-                                "-30",        "--checker-size",
-                                "0.002",      "--size",
-                                "640x360",    "--fps",
-                                "25",         "--duration",
-                                "2.5",        "--crf",
-                                "30",         "--ring-radius",
-                                "12",         "--lead",
-                                "-1",         "flight.ts"});
+    const SimCommand c = parse({"--hover",
+                                "33.4,-115.7,2500",
+                                "--heading",
+                                "250",
+                                "--mission",
+                                "m.xml",
+                                "--targets",
+                                "t.xml",
+                                "--speed",
+                                "70",
+                                "--altitude",
+                                "mission",
+                                "--start",
+                                "3",
+                                "--look",
+                                "target",
+                                "4",
+                                "--hfov",
+                                "45",
+                                "--vfov",
+                                "20",
+                                "--ground-height",
+                                "-30",
+                                "--checker-size",
+                                "0.002",
+                                "--size",
+                                "640x360",
+                                "--fps",
+                                "25",
+                                "--duration",
+                                "2.5",
+                                "--crf",
+                                "30",
+                                "--ring-radius",
+                                "12",
+                                "--lead",
+                                "-1",
+                                "--klv-rate",
+                                "7.5",
+                                "--klv-jitter",
+                                "4",
+                                "--klv-gap",
+                                "1.5,3",
+                                "--no-camera-tags",
+                                "--heading-bias",
+                                "1",
+                                "--cut-before-keyframe",
+                                "flight.ts"});
     const SimOptions& o = c.options;
     ASSERT_TRUE(o.hover.has_value());
     EXPECT_EQ(o.hover->latitude, 33.4);
@@ -85,6 +118,14 @@ TEST(SimArguments, ReadsEveryOption) {
     EXPECT_EQ(o.crf, 30);
     EXPECT_EQ(o.markers.radius, 12.0);
     EXPECT_EQ(o.lead, -1);
+    EXPECT_EQ(o.klvRate, 7.5);
+    EXPECT_EQ(o.klvJitterMs, 4.0);
+    ASSERT_TRUE(o.klvGap.has_value());
+    EXPECT_EQ(o.klvGap->first, 1.5);
+    EXPECT_EQ(o.klvGap->second, 3.0);
+    EXPECT_TRUE(o.noCameraTags);
+    EXPECT_EQ(o.headingBias, 1.0);
+    EXPECT_TRUE(o.cutBeforeKeyframe);
     EXPECT_EQ(o.output, "flight.ts");
 }
 
@@ -107,7 +148,7 @@ TEST(SimArguments, HelpNeedsNoOutput) {
     EXPECT_TRUE(parse({"--help"}).help);
     EXPECT_TRUE(parse({"-h"}).help);
     EXPECT_NE(simUsage().find("--lead"), std::string::npos);
-    EXPECT_NE(simUsage().find("record n - 5"), std::string::npos);
+    EXPECT_NE(simUsage().find("time of the pose it carries"), std::string::npos);
 }
 
 TEST(SimArguments, RefusesWhatItCannotRun) {
@@ -137,6 +178,10 @@ TEST(SimArguments, RefusesWhatItCannotRun) {
         {{"a.ts", "--dted", "c.dt1", "--ground", "plain"}, "cannot be used together"},
         {{"a.ts", "--fps", "2.5"}, "--fps needs a whole number"},
         {{"a.ts", "--duration", "0"}, "--duration"},
+        {{"a.ts", "--klv-rate", "0"}, "--klv-rate needs a number"},
+        {{"a.ts", "--klv-gap", "3,1"}, "FROM before TO"},
+        {{"a.ts", "--klv-gap", "3"}, "--klv-gap needs FROM,TO"},
+        {{"a.ts", "--klv-jitter", "-1"}, "--klv-jitter"},
     };
     for (const Case& c : cases) {
         const std::string message = usageError(c.args);

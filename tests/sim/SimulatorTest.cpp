@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -196,8 +199,9 @@ TEST_F(SmallFlight, HoldsOneKlvPacketPerFrameCarryingTheTelemetryOfTheFrameLeadA
     ASSERT_EQ(r.pictures.size(), 12u);
     ASSERT_EQ(r.videoPts.size(), 12u);
     // One per frame, and 4 - lead after the last so that the last pictures find theirs.
-    ASSERT_EQ(r.klv.size(), 14u);
-    EXPECT_EQ(summary_->klvPackets, 14);
+    const size_t expectedPackets = 12u + static_cast<size_t>(trailingPackets(options_->lead));
+    ASSERT_EQ(r.klv.size(), expectedPackets);
+    EXPECT_EQ(summary_->klvPackets, static_cast<int>(expectedPackets));
     for (size_t i = 0; i < r.klv.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(r.klv[i], flight.packet(static_cast<long>(i)));
@@ -213,10 +217,10 @@ TEST_F(SmallFlight, HoldsOneKlvPacketPerFrameCarryingTheTelemetryOfTheFrameLeadA
         ASSERT_TRUE(frameKlvPacket(r.klv[i].data(), r.klv[i].size(), framed));
         EXPECT_EQ(verifyChecksum(framed), ChecksumStatus::Ok);
     }
-    // Presented one 90 kHz tick before their frame (the first at the same instant).
+    // Each presented at the instant of the pose it carries: with no lead, its frame's.
     for (size_t i = 0; i < r.videoPts.size(); ++i) {
         const int64_t video = av_rescale_q(r.videoPts[i], r.videoTimeBase, r.klvTimeBase);
-        EXPECT_EQ(video - r.klvPts[i], i == 0 ? 0 : 1) << i;
+        EXPECT_EQ(video - r.klvPts[i], 0) << i;
     }
 }
 
@@ -235,48 +239,33 @@ TEST_F(SmallFlight, DemuxesEachFramesKlvPacketBeforeItsVideo) {
     EXPECT_EQ(video, 12);
 }
 
-// What the record delay rests on: FFmpeg's demuxer hands out a video packet after the KLV
-// packets of the next two frames, and a decoder without frame threads returns its picture
-// at once. If this changes, the default lead must change with it. (At the end of the file
-// the last video packets come out with the final flush, after every packet.)
-TEST_F(SmallFlight, EachPictureArrivesAfterTheKlvPacketsOfTwoMoreFrames) {
+// What a player that pairs records by their order in the file meets: FFmpeg's demuxer hands
+// out a video packet after the KLV packet of the next frame, and a decoder without frame
+// threads returns its picture at once. (At the end of the file the last video packets come
+// out with the final flush, after every packet.)
+TEST_F(SmallFlight, EachPictureArrivesAfterTheKlvPacketOfTheNextFrame) {
     const auto& pictures = readBack_->pictures;
     for (size_t j = 0; j < pictures.size(); ++j) {
         if (j + 2 < pictures.size()) {
-            EXPECT_EQ(pictures[j].klvBefore, static_cast<int>(j) + 3) << "picture " << j;
+            EXPECT_EQ(pictures[j].klvBefore, static_cast<int>(j) + 2) << "picture " << j;
         } else {
-            EXPECT_GE(pictures[j].klvBefore, static_cast<int>(j) + 3) << "picture " << j;
+            EXPECT_GE(pictures[j].klvBefore, static_cast<int>(j) + 2) << "picture " << j;
         }
     }
 }
 
-// The viewer shows every second picture and, at each, takes records from the front of its
-// queue while more than four are queued, using the last one taken.
-TEST_F(SmallFlight, TheViewerUsesTheTelemetryOfThePictureItShows) {
+// A player matching by time finds, at every picture's own time stamp, the packet that
+// carries that picture's telemetry.
+TEST_F(SmallFlight, EveryPictureHasThePacketOfItsOwnInstant) {
     const ReadBack& r = *readBack_;
-    size_t queued = 0;   // records read so far
-    size_t consumed = 0; // records taken from the front
-    int checked = 0;
-    for (size_t j = 0; j < r.pictures.size(); ++j) {
-        queued = static_cast<size_t>(r.pictures[j].klvBefore);
-        if ((j + 1) % 2 != 0) {
-            continue; // the 1st, 3rd, ... picture is dropped
-        }
-        long inUse = -1;
-        while (queued - consumed > 4) {
-            inUse = static_cast<long>(consumed++);
-        }
-        if (inUse < 0) {
-            continue; // too early: the viewer still has its initial values
-        }
-        EXPECT_EQ(frameOfTimestamp(decode(r.klv[static_cast<size_t>(inUse)]), 30),
-                  static_cast<long>(j))
-            << "picture " << j << " shown with record " << inUse;
-        ++checked;
+    ASSERT_EQ(r.videoPts.size(), r.pictures.size());
+    for (size_t j = 0; j < r.videoPts.size(); ++j) {
+        const int64_t t = av_rescale_q(r.videoPts[j], r.videoTimeBase, r.klvTimeBase);
+        const auto at = std::find(r.klvPts.begin(), r.klvPts.end(), t);
+        ASSERT_NE(at, r.klvPts.end()) << "no KLV packet at the time of picture " << j;
+        const auto k = static_cast<size_t>(at - r.klvPts.begin());
+        EXPECT_EQ(frameOfTimestamp(decode(r.klv[k]), 30), static_cast<long>(j)) << j;
     }
-    // Pictures 3, 5, 7, 9 and 11: every shown picture from the first with a record to the
-    // last.
-    EXPECT_EQ(checked, 5);
 }
 
 TEST_F(SmallFlight, RingsSurroundWhereTheCameraProjectsEveryMarker) {
@@ -482,11 +471,63 @@ TEST(SkyframeSimTool, WritesAFlightAndReportsIt) {
         runTool(dir, "'" + out.string() + "' --size 160x90 --duration 0.2 --look target 2");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.out.empty());
-    EXPECT_NE(run.err.find("6 frames 160x90 at 30 fps, 8 KLV packets (lead 2)"), std::string::npos)
+    EXPECT_NE(run.err.find("6 frames 160x90 at 30 fps, 10 KLV packets (lead 0)"), std::string::npos)
         << run.err;
     const ReadBack r = readBack(out);
     EXPECT_EQ(r.pictures.size(), 6u);
-    EXPECT_EQ(r.klv.size(), 8u);
+    EXPECT_EQ(r.klv.size(), 10u);
+}
+
+} // namespace
+} // namespace skyframe
+
+namespace skyframe {
+namespace {
+
+// The telemetry schedule: rates, jitter, gaps, each slot stamped with its pose's time.
+TEST(KlvSchedule, RatesJitterAndGapsPlaceEveryPacket) {
+    struct Case {
+        double rate, jitterMs;
+        std::optional<std::pair<double, double>> gap;
+        long frames;
+        size_t expected;
+    };
+    const std::vector<Case> cases = {
+        {0.0, 0.0, std::nullopt, 30, 34},              // one per frame and four after
+        {1.0, 0.0, std::nullopt, 90, 7},               // 3 s at 1 Hz: 3, and four after
+        {7.5, 0.0, std::nullopt, 60, 19},              // 2 s at 7.5 Hz
+        {90.0, 0.0, std::nullopt, 30, 94},             // three per frame
+        {30.0, 0.0, std::make_pair(0.5, 1.5), 60, 34}, // 30 of 64 slots fall in the gap
+        {30.0, 12.0, std::nullopt, 60, 64},
+    };
+    for (const Case& c : cases) {
+        SimOptions o;
+        o.klvRate = c.rate;
+        o.klvJitterMs = c.jitterMs;
+        o.klvGap = c.gap;
+        const std::vector<KlvSlot> slots = klvSchedule(o, c.frames);
+        SCOPED_TRACE(c.rate);
+        ASSERT_EQ(slots.size(), c.expected);
+        const double rate = c.rate > 0 ? c.rate : o.fps;
+        for (size_t i = 0; i + 1 < slots.size(); ++i) {
+            EXPECT_LE(slots[i].seconds, slots[i + 1].seconds) << "not in time order at " << i;
+        }
+        for (const KlvSlot& slot : slots) {
+            if (c.gap) {
+                EXPECT_FALSE(slot.seconds >= c.gap->first && slot.seconds < c.gap->second);
+            }
+            // Every slot lies within the jitter of a regular one.
+            const double nearest = std::round(slot.seconds * rate) / rate;
+            EXPECT_LE(std::abs(slot.seconds - nearest), c.jitterMs * 1e-3 + 1e-12);
+        }
+        if (c.jitterMs > 0) {
+            int off = 0;
+            for (const KlvSlot& slot : slots) {
+                off += std::abs(slot.seconds * rate - std::round(slot.seconds * rate)) > 1e-6;
+            }
+            EXPECT_GT(off, static_cast<int>(slots.size()) / 2) << "the jitter moved nothing";
+        }
+    }
 }
 
 } // namespace

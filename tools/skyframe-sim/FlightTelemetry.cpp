@@ -45,8 +45,7 @@ FlightTelemetry::FlightTelemetry(const Trajectory& trajectory, const SensorPlan&
     }
 }
 
-KlvRecord FlightTelemetry::at(long frame) const {
-    const double seconds = secondsOf(frame);
+KlvRecord FlightTelemetry::atSeconds(double seconds) const {
     const PlatformState p = trajectory_.at(seconds);
     const SensorAngles angles = sensor_.target       ? lookAt(p, *sensor_.target)
                                 : sensor_.depression ? SensorAngles{0.0, -*sensor_.depression}

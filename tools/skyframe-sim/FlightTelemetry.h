@@ -45,7 +45,9 @@ public:
     // pointing (relative roll 0) and the frame centre, where the line of sight meets the
     // ground. A line of sight that misses the ground leaves the frame centre NaN, which the
     // encoder leaves out.
-    KlvRecord at(long frame) const;
+    KlvRecord at(long frame) const { return atSeconds(secondsOf(frame)); }
+    // The same at any time (seconds from frame 0).
+    KlvRecord atSeconds(double seconds) const;
 
     double secondsOf(long frame) const { return static_cast<double>(frame) / fps_; }
 

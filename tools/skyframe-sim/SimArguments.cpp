@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 
 namespace skyframe {
@@ -48,6 +49,39 @@ std::vector<std::string> splitCommas(const std::string& text) {
     }
 }
 
+// The telemetry options; false when `arg` is none of them.
+bool parseTelemetryOption(const std::string& arg, const std::function<std::string()>& value,
+                          SimOptions& o) {
+    if (arg == "--lead") {
+        o.lead = parseInteger(arg, value(), -1000, 1000);
+    } else if (arg == "--klv-rate") {
+        o.klvRate = parseNumber(arg, value(), 0.01, 1000);
+    } else if (arg == "--klv-jitter") {
+        o.klvJitterMs = parseNumber(arg, value(), 0, 10000);
+    } else if (arg == "--klv-gap") {
+        const std::string text = value();
+        const auto parts = splitCommas(text);
+        if (parts.size() != 2) {
+            throw UsageError("--klv-gap needs FROM,TO in seconds, not \"" + text + "\"");
+        }
+        const double from = parseNumber("--klv-gap FROM", parts[0], 0, 36000);
+        const double to = parseNumber("--klv-gap TO", parts[1], 0, 36000);
+        if (to <= from) {
+            throw UsageError("--klv-gap needs FROM before TO, not \"" + text + "\"");
+        }
+        o.klvGap = std::make_pair(from, to);
+    } else if (arg == "--no-camera-tags") {
+        o.noCameraTags = true;
+    } else if (arg == "--heading-bias") {
+        o.headingBias = parseNumber(arg, value(), -180, 180);
+    } else if (arg == "--cut-before-keyframe") {
+        o.cutBeforeKeyframe = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string simUsage() {
@@ -89,25 +123,25 @@ Video:
   --fps N               frames per second (default 30)
   --duration SECONDS    length of the flight (default 10)
   --crf N               libx264 constant quality, 0 best .. 51 (default 20)
-Markers and timing:
+Markers:
   --ring-radius PX      radius of the marker rings (default 20; 3 pixels thick)
-  --lead N              KLV packet i carries the telemetry of frame i + N (default 2)
+Telemetry:
+  --klv-rate HZ         KLV packets per second (default: one per frame)
+  --klv-jitter MS       each packet's pose taken up to MS milliseconds off its regular time
+  --klv-gap FROM,TO     no telemetry from FROM to TO seconds
+  --lead N              KLV packet i carries the pose of slot i + N (default 0)
+  --no-camera-tags      leave out sensor latitude, longitude, altitude and fields of view
+  --heading-bias DEG    record the platform heading DEG degrees off the truth (the pictures
+                        keep the true one)
+  --cut-before-keyframe the file starts half a second into the video, between key frames
   --help                show this text
 
-Telemetry timing. KLV packet i is stamped one 90 kHz tick before video frame i (packet 0
-at the instant of frame 0), so a player reads it ahead of the frame's video. The viewer
-decodes every picture, shows every second one, and at each shown picture takes records
-from the front of its queue while more than 4 are queued, using the last one taken: when n
-KLV packets have been read, the record in use is record n - 5. FFmpeg's MPEG-TS demuxer
-hands out the video packet of frame j only after the KLV packets of frames j + 1 and j + 2
-(it completes a video packet when the next one has begun), and a decoder without frame
-threads returns picture j for that packet: n = j + 3 at picture j, and the record in use
-is record j - 2. With the default lead of 2, that record holds the telemetry of picture j
-itself, so video and overlay show the same instant. A player whose decoder holds back d
-more pictures (frame threads: d = threads - 1) needs --lead 2-d. After the last frame,
-4 - lead more packets (extrapolated) keep the queue moving for the last pictures. The time
-stamp item (tag 2) of a packet is the time of the frame whose telemetry it carries; frame
-0 is at 2024-01-01 00:00:00 UTC.
+Telemetry timing. Every KLV packet is stamped with the time of the pose it carries, on the
+video's clock (frame i at i / fps seconds), and goes into the file just ahead of the video of
+that instant, so a player matching telemetry to pictures by time finds each picture's own
+pose. The time stamp item (tag 2) holds the same time, frame 0 at 2024-01-01 00:00:00 UTC.
+After the last frame, 4 - lead more packets (extrapolated) keep a four-record queue moving
+for the last pictures.
 
 Progress goes to standard error. Exit status: 0 success, 1 failure (an input that cannot
 be read or used, an output that cannot be written: nothing is left at OUTPUT.ts), 2 usage
@@ -218,8 +252,8 @@ SimCommand parseSimArguments(const std::vector<std::string>& args,
             o.crf = parseInteger(arg, value(), 0, 51);
         } else if (arg == "--ring-radius") {
             o.markers.radius = parseNumber(arg, value(), 2, 1000);
-        } else if (arg == "--lead") {
-            o.lead = parseInteger(arg, value(), -1000, 1000);
+        } else if (parseTelemetryOption(arg, value, o)) {
+            continue;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else if (!o.output.empty()) {

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,9 +29,6 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// One tick of the 90 kHz MPEG-TS clock.
-constexpr double kTsTick = 1.0 / 90000.0;
 
 std::unique_ptr<Ground> makeGround(const SimOptions& o) {
     switch (o.ground) {
@@ -92,6 +91,7 @@ Flight::Flight(const SimOptions& o) : options_(o) {
 
     ground_ = makeGround(o);
     telemetry_ = std::make_unique<FlightTelemetry>(*trajectory_, sensor, *ground_, o.fps);
+    slots_ = klvSchedule(o, frames());
 }
 
 Flight::~Flight() = default;
@@ -100,16 +100,47 @@ long Flight::frames() const {
     return std::max(1L, std::lround(options_.duration * options_.fps));
 }
 
+std::vector<KlvSlot> klvSchedule(const SimOptions& o, long frames) {
+    const double rate = o.klvRate > 0 ? o.klvRate : o.fps;
+    const long regular = o.klvRate > 0 ? std::lround(frames * rate / o.fps) : frames;
+    const long count = regular + trailingPackets(o.lead);
+    // A fixed seed: the same options make the same file.
+    std::mt19937 random(20240101);
+    std::uniform_real_distribution<double> jitter(-o.klvJitterMs * 1e-3, o.klvJitterMs * 1e-3);
+    std::vector<KlvSlot> slots;
+    for (long i = 0; i < count; ++i) {
+        double t = static_cast<double>(i + o.lead) / rate;
+        if (o.klvJitterMs > 0 && i + o.lead > 0) {
+            t += jitter(random);
+        }
+        t = std::max(0.0, t);
+        if (o.klvGap && t >= o.klvGap->first && t < o.klvGap->second) {
+            continue;
+        }
+        slots.push_back({t});
+    }
+    std::stable_sort(slots.begin(), slots.end(),
+                     [](const KlvSlot& a, const KlvSlot& b) { return a.seconds < b.seconds; });
+    return slots;
+}
+
 long Flight::packets() const {
-    return frames() + trailingPackets(options_.lead);
+    return static_cast<long>(slots_.size());
 }
 
 std::vector<unsigned char> Flight::packet(long index) const {
-    return encodeFlightPacket(telemetry_->at(index + options_.lead));
+    KlvRecord r = telemetry_->atSeconds(slots_.at(static_cast<size_t>(index)).seconds);
+    r.platformHeading = std::fmod(r.platformHeading + options_.headingBias + 360.0, 360.0);
+    if (options_.noCameraTags) {
+        const double none = std::numeric_limits<double>::quiet_NaN();
+        r.sensorLatitude = r.sensorLongitude = r.sensorAltitude = none;
+        r.horizontalFov = r.verticalFov = none;
+    }
+    return encodeFlightPacket(r);
 }
 
 double Flight::packetSeconds(long index) const {
-    return std::max(0.0, telemetry_->secondsOf(index) - kTsTick);
+    return slots_.at(static_cast<size_t>(index)).seconds;
 }
 
 Camera Flight::camera(long frame) const {
@@ -136,19 +167,28 @@ SimSummary runSimulation(const SimOptions& o, std::ostream& progress) {
     writerOptions.codec = VideoCodec::H264;
     writerOptions.pixelOrder = PixelOrder::Rgb;
     writerOptions.h264Crf = o.crf;
+    if (o.cutBeforeKeyframe) {
+        // Half a second of video is cut: the first picture is the key frame at 1 s.
+        writerOptions.skipFirstVideoPackets = std::max(1, o.fps / 2);
+    }
     TsWriter writer(o.output, writerOptions);
 
     const long frames = flight.frames();
     RgbImage image(o.width, o.height);
-    auto writePacket = [&](long index) {
-        writer.writeKlv(flight.packet(index), flight.packetSeconds(index));
-        ++summary.klvPackets;
+    long nextPacket = 0;
+    // Every packet due by `seconds` goes into the file ahead of the video of that instant.
+    auto writePacketsUntil = [&](double seconds) {
+        while (nextPacket < flight.packets() && flight.packetSeconds(nextPacket) <= seconds) {
+            writer.writeKlv(flight.packet(nextPacket), flight.packetSeconds(nextPacket));
+            ++nextPacket;
+            ++summary.klvPackets;
+        }
     };
 
     Clock::time_point lastReport = start;
     for (long frame = 0; frame < frames; ++frame) {
         const Clock::time_point drawStart = Clock::now();
-        writePacket(frame);
+        writePacketsUntil(static_cast<double>(frame) / o.fps);
         flight.draw(frame, image);
         const Clock::time_point encodeStart = Clock::now();
         summary.drawSeconds += std::chrono::duration<double>(encodeStart - drawStart).count();
@@ -163,9 +203,7 @@ SimSummary runSimulation(const SimOptions& o, std::ostream& progress) {
                      << " s" << std::endl;
         }
     }
-    for (long index = frames; index < flight.packets(); ++index) {
-        writePacket(index);
-    }
+    writePacketsUntil(std::numeric_limits<double>::infinity());
     const Clock::time_point finishStart = Clock::now();
     writer.finish();
     summary.encodeSeconds += secondsSince(finishStart);

@@ -59,8 +59,20 @@ struct SimOptions {
 
     MarkerStyle markers;
 
-    // KLV packet i carries the telemetry of frame i + lead.
-    int lead = 2;
+    // Telemetry. KLV packet i carries the pose of its slot i + lead, and is stamped with
+    // that pose's own time.
+    int lead = 0;
+    double klvRate = 0.0;     // packets per second; 0: one per frame
+    double klvJitterMs = 0.0; // pose times spread up to this much around the regular slots
+    std::optional<std::pair<double, double>> klvGap; // seconds [from, to) without telemetry
+    bool noCameraTags = false;      // packets without sensor position and fields of view
+    double headingBias = 0.0;       // degrees added to the recorded platform heading
+    bool cutBeforeKeyframe = false; // the file starts between two key frames
+};
+
+// One KLV packet of the flight: the time of the pose it carries, which is also its stamp.
+struct KlvSlot {
+    double seconds;
 };
 
 // A flight built from the options: its trajectory, sensor, ground and markers, and what
@@ -80,13 +92,15 @@ public:
     const std::vector<GeodeticPoint>& markers() const { return markers_; }
     // Number of video frames: duration * fps, rounded, at least 1.
     long frames() const;
-    // Number of KLV packets: one per frame and trailingPackets(lead) more.
+    // Number of KLV packets: one per slot of the telemetry rate over the flight (one per
+    // frame by default) and trailingPackets(lead) more, less those in the gap.
     long packets() const;
 
-    // KLV packet `index`: the telemetry of frame index + lead.
+    // KLV packet `index`: the telemetry at its slot's time, as recorded (heading bias and
+    // left-out tags applied).
     std::vector<unsigned char> packet(long index) const;
-    // Presentation time of KLV packet `index`: one 90 kHz tick before frame `index` (0 for
-    // the first), so that the muxer writes it ahead of the frame's video.
+    // Presentation time of KLV packet `index`: the time of the pose it carries, so a player
+    // matching by time finds the pose of every picture. Packets are in time order.
     double packetSeconds(long index) const;
     // The camera the viewer makes of frame `frame`'s telemetry.
     Camera camera(long frame) const;
@@ -100,7 +114,11 @@ private:
     std::unique_ptr<Ground> ground_;
     std::unique_ptr<FlightTelemetry> telemetry_;
     std::vector<GeodeticPoint> markers_;
+    std::vector<KlvSlot> slots_;
 };
+
+// The KLV packets' times of a flight of `frames` frames.
+std::vector<KlvSlot> klvSchedule(const SimOptions& options, long frames);
 
 struct SimSummary {
     int frames = 0;

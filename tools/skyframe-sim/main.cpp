@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
                   << s.drawSeconds << " s, encoding " << s.encodeSeconds << " s)\n";
         return 0;
     } catch (const skyframe::UsageError& e) {
-        std::cerr << "skyframe-sim: " << e.what() << "\n\n" << skyframe::simUsage();
+        std::cerr << "skyframe-sim: " << e.what() << " (see skyframe-sim --help)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "skyframe-sim: " << e.what() << '\n';
