@@ -56,12 +56,12 @@ void printStats(const FrameLoopStats& loop, const DriverStats& driver, unsigned 
                  "skyframe stats: decoded %ld processed %ld frames %u data-packets %ld "
                  "records-used %ld wall %.3f read %.3f decode %.3f convert %.3f camera %.3f "
                  "route %.3f render %.3f sync %.6f late %ld records %ld usable %ld "
-                 "sync-mode %s\n",
+                 "sync-mode %s play %.3f\n",
                  loop.decodedPictures, loop.processedPictures, viewerFrames, loop.dataPackets,
                  loop.recordsUsed, wallSeconds, loop.readSeconds, loop.decodeSeconds,
                  loop.convertSeconds, driver.cameraSeconds, driver.routeSeconds,
                  driver.renderSeconds, loop.syncSeconds, loop.latePictures, loop.records,
-                 loop.usableRecords, syncModeName(loop.syncMode));
+                 loop.usableRecords, syncModeName(loop.syncMode), loop.playSeconds);
 }
 
 // Everything the start-up stages make, released in the reverse order of creation after the

@@ -428,7 +428,9 @@ int runFrameLoop(const std::string& path, const PlaybackOptions& options,
             hooks.opened(media);
         }
         Player player(media, options, hooks, st, err);
+        const auto playStart = Clock::now();
         player.run();
+        st.playSeconds = secondsSince(playStart);
     } catch (const MediaError& e) {
         const std::string what = e.what();
         // The codec messages keep their historical form.

@@ -61,6 +61,7 @@ struct FrameLoopStats {
     double convertSeconds = 0.0;
     double syncSeconds = 0.0;
     double pictureSeconds = 0.0; // inside the picture hook
+    double playSeconds = 0.0;    // from the media's opening to the end
     long records = 0;
     long usableRecords = 0;
     long recordsUsed = 0;

@@ -62,6 +62,8 @@ public:
     double latestTime() const { return timeline_.latest(); }
     RecordCounts counts() const;
     long dataPackets() const { return dataPackets_; }
+    std::size_t held() const { return held_.size(); }
+    std::size_t queued() const { return intake_.queued(); }
     long recordsUsed() const { return recordsUsed_; }
 
 private:

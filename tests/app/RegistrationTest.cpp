@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,14 +55,16 @@ struct Measurement {
     double error() const { return std::hypot(shape.x - ring.x, shape.y - ring.y); }
 };
 
-std::vector<Measurement> measure(const RgbImage& shot) {
+// Measures the shapes in the window's area of `shot`, whose top-left corner is at (x0, y0):
+// the screen position of the window in screenshots, (0, 0) in the viewer's own snapshots.
+std::vector<Measurement> measure(const RgbImage& shot, int x0 = kWindowX, int y0 = kWindowY) {
     std::vector<Measurement> result;
     for (const Ring& ring : findRings(shot, kRingRadius - 4.0, kRingRadius + 4.0)) {
         // Rings cut by the window's edge are not whole shapes.
-        if (ring.centre.x - kRingRadius < kWindowX + 2 ||
-            ring.centre.x + kRingRadius > kWindowX + kWindowWidth - 2 ||
-            ring.centre.y - kRingRadius < kWindowY + 2 ||
-            ring.centre.y + kRingRadius > kWindowY + kWindowHeight - 2) {
+        if (ring.centre.x - kRingRadius < x0 + 2 ||
+            ring.centre.x + kRingRadius > x0 + kWindowWidth - 2 ||
+            ring.centre.y - kRingRadius < y0 + 2 ||
+            ring.centre.y + kRingRadius > y0 + kWindowHeight - 2) {
             continue;
         }
         const double inner = ring.radius - 3.0;
@@ -79,8 +82,8 @@ std::vector<Measurement> measure(const RgbImage& shot) {
             // scene's light shines along the view axis, so a sphere far off that axis is lit
             // on its outer side and its dim inner limb merges with the ground: measured only
             // near the middle of the picture, where the lit silhouette is symmetric.
-            const double offAxis = std::hypot(ring.centre.x - (kWindowX + kWindowWidth / 2.0),
-                                              ring.centre.y - (kWindowY + kWindowHeight / 2.0));
+            const double offAxis = std::hypot(ring.centre.x - (x0 + kWindowWidth / 2.0),
+                                              ring.centre.y - (y0 + kWindowHeight / 2.0));
             if (std::sqrt(area / M_PI) < inner - 6.0 && offAxis < 300.0) {
                 result.push_back({"waypoint sphere", ring.centre, c});
             }
@@ -109,11 +112,12 @@ std::string report(const std::vector<Measurement>& ms) {
 }
 
 // Counts the measurements of each kind and checks every one against the tolerance.
-void checkRegistration(const std::vector<Measurement>& ms, int minBoxes, int minSpheres) {
+void checkRegistration(const std::vector<Measurement>& ms, int minBoxes, int minSpheres,
+                       double tolerance = kTolerance) {
     int boxes = 0, spheres = 0;
     for (const auto& m : ms) {
         (std::string(m.kind) == "reference box" ? boxes : spheres)++;
-        EXPECT_LE(m.error(), kTolerance) << m.kind << "\n" << report(ms);
+        EXPECT_LE(m.error(), tolerance) << m.kind << "\n" << report(ms);
     }
     EXPECT_GE(boxes, minBoxes) << report(ms);
     EXPECT_GE(spheres, minSpheres) << report(ms);
@@ -132,12 +136,11 @@ TEST(Registration, HoveringFlightOverlayLiesOnTheVideo) {
     std::vector<std::string> options = kCommonFlightOptions;
     options.insert(options.end(), {"--hover", "33.49756,-115.89876,5000", "--heading", "0"});
     const fs::path flight = simulate("hover", options);
-    const ViewerRun run =
-        runViewer({flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"},
-                  {{1.5, "hover"}});
+    const ViewerRun run = runViewerAt(
+        {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, {1.5});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    ASSERT_EQ(run.shots.count("hover"), 1u);
-    checkRegistration(measure(run.shots.at("hover")), 1, 2);
+    ASSERT_EQ(run.shots.count(snapshotKey(1.5)), 1u) << run.err;
+    checkRegistration(measure(run.shots.at(snapshotKey(1.5)), 0, 0), 1, 2);
 }
 
 TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
@@ -146,21 +149,107 @@ TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
     std::vector<std::string> options = kCommonFlightOptions;
     options.insert(options.end(), {"--speed", "400", "--altitude", "5000", "--start", "0"});
     const fs::path flight = simulate("moving", options);
-    const ViewerRun run =
-        runViewer({flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"},
-                  {{0.5, "moving-1"},
-                   {1.2, "moving-2"},
-                   {1.9, "moving-3"},
-                   {2.6, "moving-4"},
-                   {3.3, "moving-5"}});
+    const std::vector<double> times = {0.5, 1.2, 1.9, 2.6, 3.3};
+    const ViewerRun run = runViewerAt(
+        {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, times);
     EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.shots.size(), times.size()) << run.err;
     std::vector<Measurement> all;
     for (const auto& [name, shot] : run.shots) {
-        const auto ms = measure(shot);
+        const auto ms = measure(shot, 0, 0);
         all.insert(all.end(), ms.begin(), ms.end());
     }
     // Boxes whose label hides part of them are left out, which heading south-east is most.
     checkRegistration(all, 0, 3);
+}
+
+double meanError(const std::vector<Measurement>& ms) {
+    double sum = 0.0;
+    for (const auto& m : ms) {
+        sum += m.error();
+    }
+    return ms.empty() ? 0.0 : sum / static_cast<double>(ms.size());
+}
+
+// A moving flight looking obliquely ahead, as real sensors do.
+std::vector<std::string> obliqueFlight(const std::string& duration) {
+    return {"--ground", "plain", "--ring-radius", "30", "--hfov", "60", "--speed", "150",
+            "--altitude", "5000", "--start", "0", "--look", "forward", "50", "--duration",
+            duration};
+}
+
+// Spheres only: a sphere's silhouette is centred on its centre's projection from any side,
+// while a cube seen obliquely shows its top and one side and its silhouette's centroid
+// leans toward them by up to a pixel.
+std::vector<Measurement> spheres(const std::vector<Measurement>& ms) {
+    std::vector<Measurement> out;
+    std::copy_if(ms.begin(), ms.end(), std::back_inserter(out),
+                 [](const Measurement& m) { return std::string(m.kind) == "waypoint sphere"; });
+    return out;
+}
+
+std::vector<Measurement> measureAll(const ViewerRun& run) {
+    std::vector<Measurement> all;
+    for (const auto& [name, shot] : run.shots) {
+        const auto ms = spheres(measure(shot, 0, 0));
+        all.insert(all.end(), ms.begin(), ms.end());
+    }
+    return all;
+}
+
+// Telemetry matched by time lands the overlay on the video whatever the telemetry's rate,
+// with jittered sampling, and on a recording cut between key frames.
+TEST(Registration, EveryTelemetryRateLandsOnTheRings) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+    };
+    const std::vector<Case> cases = {
+        {"rate-1", {"--klv-rate", "1"}},      {"rate-7.5", {"--klv-rate", "7.5"}},
+        {"rate-30", {}},                      {"rate-90", {"--klv-rate", "90"}},
+        {"jitter", {"--klv-jitter", "12"}},   {"cut", {"--cut-before-keyframe"}},
+    };
+    const std::vector<double> times = {1.6, 2.4, 3.2};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> options = obliqueFlight("4");
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        const fs::path flight = simulate(c.name, options);
+        const ViewerRun run = runViewerAt(
+            {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, times);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.shots.size(), times.size()) << run.err;
+        checkRegistration(measureAll(run), 0, 2, 1.0);
+    }
+}
+
+// No drift: the overlay is as close to the rings at the end of a long flight as at its
+// start.
+TEST(Registration, LateInAFlightTheOverlayIsAsCloseAsEarly) {
+    const fs::path flight = simulate("thirty", obliqueFlight("30"));
+    const std::vector<double> early = {1.0, 3.0, 5.0, 7.0, 9.0};
+    const std::vector<double> late = {21.0, 23.0, 25.0, 27.0, 29.0};
+    std::vector<double> times = early;
+    times.insert(times.end(), late.begin(), late.end());
+    const ViewerRun run = runViewerAt(
+        {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, times);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<Measurement> first, last;
+    for (double t : times) {
+        if (run.shots.count(snapshotKey(t)) == 0) {
+            ADD_FAILURE() << "no snapshot at " << t << " s";
+            continue;
+        }
+        const auto ms = spheres(measure(run.shots.at(snapshotKey(t)), 0, 0));
+        auto& into = t < 15.0 ? first : last;
+        into.insert(into.end(), ms.begin(), ms.end());
+    }
+    ASSERT_GE(first.size(), 2u) << report(first);
+    ASSERT_GE(last.size(), 2u) << report(last);
+    checkRegistration(first, 0, 2, 1.0);
+    checkRegistration(last, 0, 2, 1.0);
+    // Measurement noise aside (a tenth of a pixel), the late error is no larger.
+    EXPECT_LE(meanError(last), meanError(first) + 0.1) << report(first) << report(last);
 }
 
 // Terrain hides what lies behind it as seen from the sensor, though it adds no colour: with

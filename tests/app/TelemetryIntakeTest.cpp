@@ -15,6 +15,7 @@ std::vector<unsigned char> numberedPacket(int n) {
     KlvRecord r;
     r.sensorLatitude = n / 1000.0;
     r.horizontalFov = 30.0;
+    r.verticalFov = 20.0;
     return encodeUasLocalSet(r);
 }
 

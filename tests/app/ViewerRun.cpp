@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 
@@ -55,6 +56,35 @@ ViewerRun runViewer(const std::vector<std::string>& args, const std::vector<Shot
     return run;
 }
 
+std::string snapshotKey(double time) {
+    char name[64];
+    std::snprintf(name, sizeof name, "snapshot-%.3f", time);
+    return name;
+}
+
+ViewerRun runViewerAt(const std::vector<std::string>& args, const std::vector<double>& times) {
+    const fs::path dir = scratchDir("viewer-snapshots");
+    for (double t : times) {
+        fs::remove(dir / (snapshotKey(t) + ".png"));
+    }
+    std::string list;
+    for (double t : times) {
+        list += (list.empty() ? "" : ",") + std::to_string(t);
+    }
+    std::vector<std::string> withSnapshots = {"--snapshot", list, dir.string()};
+    withSnapshots.insert(withSnapshots.end(), args.begin(), args.end());
+    ViewerRun run = runViewer(withSnapshots);
+    for (double t : times) {
+        const fs::path png = dir / (snapshotKey(t) + ".png");
+        const fs::path ppm = dir / (snapshotKey(t) + ".ppm");
+        if (fs::exists(png) &&
+            runProcess({"convert", png.string(), ppm.string()}, dir).exitCode == 0) {
+            run.shots[snapshotKey(t)] = readPpm(ppm);
+        }
+    }
+    return run;
+}
+
 Counts countsOf(const std::string& err) {
     static const std::regex line(R"(skyframe stats: decoded (\d+) processed (\d+) frames (\d+) )"
                                  R"(data-packets \d+ records-used (\d+))");
@@ -65,6 +95,10 @@ Counts countsOf(const std::string& err) {
         c.processed = std::stol(m[2]);
         c.frames = std::stol(m[3]);
         c.recordsUsed = std::stol(m[4]);
+    }
+    static const std::regex play(R"(skyframe stats: .* play ([0-9.]+))");
+    if (std::regex_search(err, m, play)) {
+        c.playSeconds = std::stod(m[1]);
     }
     return c;
 }

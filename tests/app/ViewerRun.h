@@ -38,6 +38,12 @@ struct ViewerRun {
 
 ViewerRun runViewer(const std::vector<std::string>& args, const std::vector<Shot>& shots = {});
 
+// Runs the viewer with --snapshot at the given video times: each picture is the window as
+// drawn for the first picture shown at or after its time, whatever the machine's speed.
+// The shots are keyed by snapshotKey(time) and hold the window alone (no screen around it).
+ViewerRun runViewerAt(const std::vector<std::string>& args, const std::vector<double>& times);
+std::string snapshotKey(double time);
+
 // The counters of the statistics line: decoded pictures, pictures processed by the loop,
 // frames the scene graph rendered and records taken from the queue (-1 when absent).
 struct Counts {
@@ -45,6 +51,7 @@ struct Counts {
     long processed = -1;
     long frames = -1;
     long recordsUsed = -1;
+    double playSeconds = -1; // from the media's opening to the end of playback
 };
 
 Counts countsOf(const std::string& err);
