@@ -1,12 +1,14 @@
 #!/bin/sh
 # Runs the viewer the way a person would, on a display, and records what it did.
 #
-#   run-viewer.sh OUTDIR [--shot DELAY NAME]... -- VIEWER [ARGS...]
+#   run-viewer.sh OUTDIR [--shot DELAY NAME | --key DELAY KEY]... -- VIEWER [ARGS...]
 #
 # Writes OUTDIR/stdout, OUTDIR/stderr and OUTDIR/exit (the viewer's exit status). Each
 # --shot waits until the viewer has printed "Reading init.", then DELAY seconds more, and
 # saves the whole screen as OUTDIR/NAME.ppm and OUTDIR/NAME.png; while the window's area is
-# still all black (not drawn yet, on a loaded machine) it tries again, for up to 30 s.
+# still all black (not drawn yet, on a loaded machine) it tries again, for up to 30 s. Each
+# --key presses KEY (an xdotool key name: space, Up, h ...) in the window at its delay; shots
+# and keys are taken in the order given.
 # Shots due after the viewer has ended are not taken. Without a DISPLAY the
 # script runs itself again under Xvfb. VIEWER_PRELOAD, when set, is put in LD_PRELOAD of the
 # viewer alone (the sanitizer build uses it to keep the GL driver loaded until exit, so its
@@ -25,6 +27,10 @@ while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do
     case "$1" in
     --shot)
         shots="$shots $2:$3"
+        shift 3
+        ;;
+    --key)
+        shots="$shots $2:key=$3"
         shift 3
         ;;
     *)
@@ -64,6 +70,13 @@ for shot in $shots; do
     fi
     # Delays count from "Reading init.", not from the previous shot.
     sleep "$(awk "BEGIN { d = $started + $delay - $(now); print (d > 0 ? d : 0) }")"
+    case "$name" in
+    key=*)
+        # Keys go to the window under the pointer (Xvfb runs no window manager).
+        xdotool mousemove 700 400 key "${name#key=}" || echo "run-viewer.sh: key ${name#key=} failed" >&2
+        continue
+        ;;
+    esac
     tries=0
     while :; do
         # A failed capture (the window closing under it) is reported, not fatal: the

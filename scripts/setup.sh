@@ -11,7 +11,7 @@ libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 libgdal-dev gdal-bin
 libeigen3-dev librapidxml-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
-xvfb xauth x11-apps x11-utils imagemagick
+xvfb xauth x11-apps x11-utils imagemagick xdotool
 libgl1-mesa-dri libglx-mesa0 mesa-utils
 fonts-liberation
 python3

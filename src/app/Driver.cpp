@@ -131,6 +131,7 @@ struct Session {
     osgViewer::Viewer& viewer;
     StatusHud& hud;
     PlaybackKeys& keys;
+    const PlaybackControl& control;
     std::unique_ptr<RouteProgress> route;
     Snapshots snapshots;
     double frameRate = 0.0;
@@ -159,6 +160,10 @@ void showPicture(Session& s, const ShownPicture& picture) {
 
     s.hud.show(s.keys.hudShown());
     s.hud.update(picture, picture.sync);
+    if (s.control.paused) {
+        // A picture reached by a step or a seek while paused: its status, for the console.
+        std::cout << "paused: " << statusLine(picture, picture.sync) << std::endl;
+    }
     s.snapshots.beforeFrame(s.viewer, picture, s.frameRate);
     const auto renderStart = Clock::now();
     s.viewer.frame();
@@ -263,10 +268,10 @@ int runSkyframe(int argc, char** argv) {
     osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control);
     viewer->addEventHandler(keys.get());
 
-    Session session{
-        options, scene, backdrop,     *viewer,
-        hud,     *keys, nullptr,      Snapshots(options.snapshotTimes, options.snapshotDir),
-        0.0,     false, DriverStats{}};
+    Session session{options, scene,   backdrop,
+                    *viewer, hud,     *keys,
+                    control, nullptr, Snapshots(options.snapshotTimes, options.snapshotDir),
+                    0.0,     false,   DriverStats{}};
     session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
                                                     scene.route.legs);
     FrameLoopStats loopStats;

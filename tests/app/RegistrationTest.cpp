@@ -3,6 +3,7 @@
 // reference point and route waypoint is in its video; the viewer draws the reference boxes
 // and waypoint spheres from the telemetry. Both are measured on screenshots.
 
+#include "BitmapFont.h"
 #include "ScreenAnalysis.h"
 #include "ViewerRun.h"
 #include "terrain/SyntheticCell.h"
@@ -10,11 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <iterator>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace skyframe::test {
@@ -173,9 +179,9 @@ double meanError(const std::vector<Measurement>& ms) {
 
 // A moving flight looking obliquely ahead, as real sensors do.
 std::vector<std::string> obliqueFlight(const std::string& duration) {
-    return {"--ground", "plain", "--ring-radius", "30", "--hfov", "60", "--speed", "150",
-            "--altitude", "5000", "--start", "0", "--look", "forward", "50", "--duration",
-            duration};
+    return {"--ground", "plain",      "--ring-radius", "30",      "--hfov", "60",     "--speed",
+            "150",      "--altitude", "5000",          "--start", "0",      "--look", "forward",
+            "50",       "--duration", duration};
 }
 
 // Spheres only: a sphere's silhouette is centred on its centre's projection from any side,
@@ -205,9 +211,12 @@ TEST(Registration, EveryTelemetryRateLandsOnTheRings) {
         std::vector<std::string> options;
     };
     const std::vector<Case> cases = {
-        {"rate-1", {"--klv-rate", "1"}},      {"rate-7.5", {"--klv-rate", "7.5"}},
-        {"rate-30", {}},                      {"rate-90", {"--klv-rate", "90"}},
-        {"jitter", {"--klv-jitter", "12"}},   {"cut", {"--cut-before-keyframe"}},
+        {"rate-1", {"--klv-rate", "1"}},
+        {"rate-7.5", {"--klv-rate", "7.5"}},
+        {"rate-30", {}},
+        {"rate-90", {"--klv-rate", "90"}},
+        {"jitter", {"--klv-jitter", "12"}},
+        {"cut", {"--cut-before-keyframe"}},
     };
     const std::vector<double> times = {1.6, 2.4, 3.2};
     for (const Case& c : cases) {
@@ -250,6 +259,87 @@ TEST(Registration, LateInAFlightTheOverlayIsAsCloseAsEarly) {
     checkRegistration(last, 0, 2, 1.0);
     // Measurement noise aside (a tenth of a pixel), the late error is no larger.
     EXPECT_LE(meanError(last), meanError(first) + 0.1) << report(first) << report(last);
+}
+
+// The frame number the simulator drew in the picture's top-left corner.
+std::optional<int> drawnFrameNumber(const RgbImage& shot, int x0, int y0) {
+    skyframe::RgbImage video(kWindowWidth, kWindowHeight);
+    for (int y = 0; y < kWindowHeight; ++y) {
+        for (int x = 0; x < kWindowWidth; ++x) {
+            std::copy_n(shot.at(x0 + x, y0 + y), 3, video.at(x, y));
+        }
+    }
+    return readFrameNumber(video, frameNumberScale(kWindowHeight));
+}
+
+// The console line the viewer prints for a picture reached while paused.
+std::optional<long> pausedPictureNumber(const std::string& out) {
+    std::smatch m;
+    std::optional<long> last;
+    std::string rest = out;
+    static const std::regex line(R"(paused: t [0-9.]+ s  picture (\d+) )");
+    while (std::regex_search(rest, m, line)) {
+        last = std::stol(m[1]);
+        rest = m.suffix();
+    }
+    return last;
+}
+
+// Space pauses on a picture that then stays; Up seeks 10 s on, to a picture whose number,
+// drawn in it by the simulator, is the one the status line gives, with the overlay on it.
+TEST(Playback, PauseHoldsThePictureAndSeekLandsOnItsPicture) {
+    std::vector<std::string> options = kCommonFlightOptions;
+    options.insert(options.end(), {"--hover", "33.49756,-115.89876,5000", "--heading", "0"});
+    const fs::path flight = simulate("seek", options);
+    const ViewerRun run =
+        runViewer({flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"},
+                  {{1.0, "key=space"},
+                   {2.0, "paused-1"},
+                   {4.0, "paused-2"},
+                   {4.2, "key=h"},
+                   {4.4, "key=Up"},
+                   {6.0, "seeked"},
+                   {6.5, "key=Escape"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.shots.count("paused-1"), 1u);
+    ASSERT_EQ(run.shots.count("paused-2"), 1u);
+    ASSERT_EQ(run.shots.count("seeked"), 1u);
+    EXPECT_EQ(run.shots.at("paused-1").rgb, run.shots.at("paused-2").rgb)
+        << "the paused picture changed";
+    const auto before = drawnFrameNumber(run.shots.at("paused-2"), kWindowX, kWindowY);
+    const auto after = drawnFrameNumber(run.shots.at("seeked"), kWindowX, kWindowY);
+    const auto status = pausedPictureNumber(run.out);
+    ASSERT_TRUE(before && after && status) << run.out;
+    EXPECT_EQ(*after, *status);
+    EXPECT_NEAR(*after - *before, 300, 2); // 10 s at 30 pictures a second
+    checkRegistration(measure(run.shots.at("seeked")), 1, 2);
+}
+
+// A live stream joined after it started: shown as it arrives, registered, and ended by the
+// silence after its last packet.
+TEST(Playback, LiveStreamJoinedMidwayIsRegistered) {
+    std::vector<std::string> options = kCommonFlightOptions;
+    options.insert(options.end(),
+                   {"--hover", "33.49756,-115.89876,5000", "--heading", "0", "--duration", "12"});
+    const fs::path flight = simulate("live", options);
+    const std::string url = "udp://127.0.0.1:" + std::to_string(20000 + getpid() % 20000);
+    std::thread streamer([&] {
+        runProcess({"ffmpeg", "-v", "error", "-re", "-i", flight.string(), "-map", "0", "-c",
+                    "copy", "-f", "mpegts", url},
+                   flight.parent_path());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const ViewerRun run = runViewerAt(
+        {"--timeout", "2", url, kMission.string(), kTargets.string(), "no-terrain.osgb"}, {1.0});
+    streamer.join();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find(url + ": no data for 2 s: the stream has ended"), std::string::npos)
+        << run.err;
+    const Counts c = countsOf(run.err);
+    EXPECT_GT(c.decoded, 0);
+    EXPECT_LT(c.decoded, 360) << "the stream was not joined midway";
+    ASSERT_EQ(run.shots.count(snapshotKey(1.0)), 1u) << run.err;
+    checkRegistration(measure(run.shots.at(snapshotKey(1.0)), 0, 0), 1, 2);
 }
 
 // Terrain hides what lies behind it as seen from the sensor, though it adds no colour: with

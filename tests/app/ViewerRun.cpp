@@ -36,7 +36,9 @@ ViewerRun runViewer(const std::vector<std::string>& args, const std::vector<Shot
     run.dir = scratchDir("viewer");
     std::vector<std::string> command = {kRunViewer.string(), run.dir.string()};
     for (const Shot& shot : shots) {
-        command.insert(command.end(), {"--shot", std::to_string(shot.delaySeconds), shot.name});
+        const bool key = shot.name.rfind("key=", 0) == 0;
+        command.insert(command.end(), {key ? "--key" : "--shot", std::to_string(shot.delaySeconds),
+                                       key ? shot.name.substr(4) : shot.name});
     }
     command.push_back("--");
     command.push_back(kViewer.string());

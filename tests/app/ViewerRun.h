@@ -23,6 +23,8 @@ constexpr int kWindowY = 50;
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 
+// A screenshot, or with a name "key=KEY" a key pressed in the window (xdotool's key names:
+// space, Up, h ...), in the order given.
 struct Shot {
     double delaySeconds; // after "Reading init."
     std::string name;
