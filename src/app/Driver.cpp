@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 namespace skyframe {
 
@@ -205,6 +206,15 @@ void warnIfNeverPosed(const std::string& video, const FrameLoopStats& st, bool p
               << " usable): the video plays without overlay" << std::endl;
 }
 
+// The lines that close a run: why there was no overlay, or that a live stream went silent.
+void reportEnd(const ViewerOptions& o, const FrameLoopStats& st, bool posed) {
+    warnIfNeverPosed(o.files[0], st, posed);
+    if (st.timedOut) {
+        std::cerr << o.files[0] << ": no data for " << o.playback.media.timeoutSeconds
+                  << " s: the stream has ended" << std::endl;
+    }
+}
+
 void checkSnapshotDir(const ViewerOptions& o) {
     if (o.snapshotTimes.empty()) {
         return;
@@ -215,10 +225,9 @@ void checkSnapshotDir(const ViewerOptions& o) {
     }
 }
 
-} // namespace
-
-int runSkyframe(int argc, char** argv) {
-    ViewerOptions options;
+// Reads the command line; an exit value when the viewer is not to run (help, or an error
+// already reported).
+std::optional<int> readCommandLine(int argc, char** argv, ViewerOptions& options) {
     try {
         options = parseViewerOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.help) {
@@ -234,22 +243,33 @@ int runSkyframe(int argc, char** argv) {
         progress("Incorrect number of arguments");
         return -1;
     }
-    const bool wantStats = std::getenv("SKYFRAME_STATS") != nullptr;
-    TileReaderMessages::install();
-    const auto wallStart = Clock::now();
+    return std::nullopt;
+}
 
-    Scene scene;
-    VideoBackdrop backdrop;
-    try {
-        buildScene(options, backdrop, scene);
-    } catch (const InputError& e) {
-        std::cerr << e.what() << std::endl;
-        return -1;
+// The far depth partition is drawn first and clears the window: the video backdrop is
+// drawn there alone, and the status line in the near partition, drawn last. Each would
+// otherwise be drawn once per partition, a full-window quad more per frame.
+constexpr osg::Node::NodeMask kBackdropMask = 0x100;
+constexpr osg::Node::NodeMask kStatusMask = 0x200;
+
+void drawOverlaysOnce(osgViewer::Viewer& viewer, VideoBackdrop& backdrop) {
+    if (viewer.getNumSlaves() < 2 || backdrop.root->getNumChildren() == 0) {
+        return;
     }
+    for (unsigned i = 0; i < viewer.getNumSlaves(); ++i) {
+        osg::Camera* camera = viewer.getSlave(i)._camera.get();
+        const bool first = (camera->getClearMask() & GL_COLOR_BUFFER_BIT) != 0;
+        camera->setCullMask(first ? ~kStatusMask : ~kBackdropMask);
+    }
+    backdrop.root->getChild(0)->setNodeMask(kBackdropMask);
+}
 
+// Opens the window and plays the video in it; the exit value.
+int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop,
+                 Clock::time_point wallStart) {
     // The status line goes beside the scene, not into it: the scene's root keeps its own
     // children.
-    StatusHud hud(kWindowWidth, kWindowHeight);
+    StatusHud hud(kWindowWidth, kWindowHeight, kStatusMask);
     osg::ref_ptr<osg::Group> top = new osg::Group;
     top->addChild(backdrop.root.get());
     top->addChild(hud.camera());
@@ -259,6 +279,7 @@ int runSkyframe(int argc, char** argv) {
         std::cerr << "skyframe: cannot open the viewer window (is DISPLAY set?)" << std::endl;
         return -1;
     }
+    drawOverlaysOnce(*viewer, backdrop);
     if (!options.snapshotTimes.empty()) {
         // A capture armed before a frame must not be taken by the previous frame's draw
         // still running on its own thread.
@@ -279,22 +300,38 @@ int runSkyframe(int argc, char** argv) {
     const int result =
         runFrameLoop(options.files[0], options.playback, hooks, std::cerr, &loopStats);
     if (result == 0) {
-        warnIfNeverPosed(options.files[0], loopStats, session.posed);
-        if (loopStats.timedOut) {
-            std::cerr << options.files[0] << ": no data for "
-                      << options.playback.media.timeoutSeconds << " s: the stream has ended"
-                      << std::endl;
-        }
+        reportEnd(options, loopStats, session.posed);
     }
-    if (wantStats) {
+    if (std::getenv("SKYFRAME_STATS") != nullptr) {
         printStats(loopStats, session.stats, viewer->getFrameStamp()->getFrameNumber(),
                    secondsSince(wallStart));
     }
-    // The viewer goes before the scene it shows; the scene's references are released as
-    // `scene` and `backdrop` go out of scope.
+    // The viewer goes before the scene it shows.
     depthPartition = nullptr;
     viewer = nullptr;
     return result;
+}
+
+} // namespace
+
+int runSkyframe(int argc, char** argv) {
+    ViewerOptions options;
+    if (const auto exitValue = readCommandLine(argc, argv, options)) {
+        return *exitValue;
+    }
+    TileReaderMessages::install();
+    const auto wallStart = Clock::now();
+
+    // Released in the reverse order of creation after the viewer is gone.
+    Scene scene;
+    VideoBackdrop backdrop;
+    try {
+        buildScene(options, backdrop, scene);
+    } catch (const InputError& e) {
+        std::cerr << e.what() << std::endl;
+        return -1;
+    }
+    return playInWindow(options, scene, backdrop, wallStart);
 }
 
 } // namespace skyframe

@@ -45,8 +45,8 @@ bool PlaybackKeys::handle(const osgGA::GUIEventAdapter& event, osgGA::GUIActionA
     }
 }
 
-StatusHud::StatusHud(int windowWidth, int windowHeight)
-    : camera_(new osg::Camera), text_(new osgText::Text) {
+StatusHud::StatusHud(int windowWidth, int windowHeight, osg::Node::NodeMask mask)
+    : camera_(new osg::Camera), text_(new osgText::Text), mask_(mask) {
     // Window pixels, drawn after the scene, over everything, unlit.
     camera_->setProjectionMatrixAsOrtho2D(0, windowWidth, 0, windowHeight);
     camera_->setReferenceFrame(osg::Transform::ABSOLUTE_RF);
@@ -73,7 +73,7 @@ StatusHud::StatusHud(int windowWidth, int windowHeight)
 }
 
 void StatusHud::show(bool on) {
-    camera_->setNodeMask(on ? ~0u : 0u);
+    camera_->setNodeMask(on ? mask_ : 0u);
 }
 
 void StatusHud::update(const ShownPicture& picture, SyncMode mode) {

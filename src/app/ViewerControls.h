@@ -31,7 +31,8 @@ private:
 // The status line: one text on a dark band, drawn after the scene in window pixels.
 class StatusHud {
 public:
-    StatusHud(int windowWidth, int windowHeight);
+    // `mask`: the node mask the status line's camera carries while shown.
+    StatusHud(int windowWidth, int windowHeight, osg::Node::NodeMask mask = ~0u);
     osg::Camera* camera() { return camera_.get(); }
     void show(bool on);
     void update(const ShownPicture& picture, SyncMode mode);
@@ -39,6 +40,7 @@ public:
 private:
     osg::ref_ptr<osg::Camera> camera_;
     osg::ref_ptr<osgText::Text> text_;
+    osg::Node::NodeMask mask_;
 };
 
 // The status line's text for one picture.
