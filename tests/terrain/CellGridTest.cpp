@@ -82,14 +82,13 @@ TEST(CellGrid, ReadsALevel2CellPixelForPixel) {
     const std::string path = testing::fixtureCell(3601);
     GDALDatasetUniquePtr dataset = openDted(path);
     ASSERT_TRUE(dataset);
-    double g[6];
-    ASSERT_EQ(dataset->GetGeoTransform(g), CE_None);
     CellGrid grid(*dataset, path);
     EXPECT_TRUE(grid.exact());
     for (int rowsPerRead : {1, 16}) {
         grid.setRowsPerRead(rowsPerRead);
         for (int v : {0, 1, 15, 16, 17, 225, 1800, 3599, 3600, 3, 0}) {
-            EXPECT_EQ(grid.latitude(v), g[3] + v * g[5]);
+            // The posts of the 33-34 N cell, 1/3600 degree apart from its northern edge.
+            EXPECT_NEAR(grid.latitude(v), 34.0 - v / 3600.0, 1e-12);
             float heights[4];
             grid.readHeights(v, 3, 900, 4, heights);
             for (int j = 0; j < 4; ++j) {
@@ -98,7 +97,7 @@ TEST(CellGrid, ReadsALevel2CellPixelForPixel) {
         }
     }
     for (int u : {0, 16, 3600}) {
-        EXPECT_EQ(grid.longitude(u), g[0] + u * g[1]);
+        EXPECT_NEAR(grid.longitude(u), -116.0 + u / 3600.0, 1e-12);
     }
 }
 
@@ -145,8 +144,11 @@ TEST(CellGrid, ReadsKnownPostsOfARealLevel1Cell) {
         grid.readHeights(post.v, post.u, 1, 1, &height);
         EXPECT_EQ(height, post.height) << post.v << " " << post.u;
     }
-    EXPECT_NEAR(grid.latitude(1800), 33.5 + 0.5 / 3600, 1e-9);
-    EXPECT_NEAR(grid.longitude(1800), -115.5 - 0.5 / 3600, 1e-9);
+    // DTED posts lie on whole arc-seconds: the centre post is the cell's centre.
+    EXPECT_NEAR(grid.latitude(1800), 33.5, 1e-9);
+    EXPECT_NEAR(grid.longitude(1800), -115.5, 1e-9);
+    EXPECT_NEAR(grid.latitude(3600), 33.0, 1e-9);
+    EXPECT_NEAR(grid.longitude(0), -116.0, 1e-9);
 }
 
 } // namespace
