@@ -40,8 +40,9 @@ void makeDtedCell(const std::string& path, int south, int west, int posts,
     GDALRasterBand* band = cell->GetRasterBand(1);
     for (int r = 0; r < posts; ++r) {
         for (int c = 0; c < posts; ++c) {
+            // DTED's 16-bit signed magnitude reaches +-32767; -32767 is its void marker.
             row[c] =
-                static_cast<std::int16_t>(std::clamp(std::lround(height(r, c)), -32000L, 32000L));
+                static_cast<std::int16_t>(std::clamp(std::lround(height(r, c)), -32767L, 32767L));
         }
         if (band->RasterIO(GF_Write, 0, r, posts, 1, row.data(), posts, 1, GDT_Int16, 0, 0,
                            nullptr) != CE_None) {

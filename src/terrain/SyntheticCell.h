@@ -11,7 +11,8 @@ using PostHeight = std::function<double(int row, int column)>;
 
 // Writes a DTED cell (GDAL's DTED driver) of posts x posts covering latitudes south ...
 // south + 1 and longitudes west ... west + 1 (degrees). posts is 121, 1201 or 3601 (DTED
-// levels 0, 1 and 2). Heights are rounded to whole metres, as DTED stores them. The cell is
+// levels 0, 1 and 2). Heights are rounded to whole metres, as DTED stores them; -32767 (or
+// less) is written as DTED's void marker. The cell is
 // written under a temporary name and renamed, so concurrent makers of the same file never
 // see a partial one. Throws std::runtime_error naming path on failure.
 void makeDtedCell(const std::string& path, int south, int west, int posts,
