@@ -92,7 +92,24 @@ const float* CellGrid::rasterRows(int r, int need) {
     return window_.data() + static_cast<std::size_t>(r - windowFirst_) * width_;
 }
 
+void CellGrid::convertToEllipsoidHeights() {
+    const double north = latitude(0), south = latitude(kPixels);
+    const double west = longitude(0), east = longitude(kPixels);
+    geoid_ = std::make_shared<const GeoidPatch>(std::min(south, north), std::max(south, north),
+                                                std::min(west, east), std::max(west, east));
+}
+
 void CellGrid::readHeights(int v, int u0, int step, int count, float* out) {
+    readStoredHeights(v, u0, step, count, out);
+    if (geoid_) {
+        const double lat = latitude(v);
+        for (int j = 0; j < count; ++j) {
+            out[j] = static_cast<float>(out[j] + geoid_->at(lat, longitude(u0 + j * step)));
+        }
+    }
+}
+
+void CellGrid::readStoredHeights(int v, int u0, int step, int count, float* out) {
     if (exact_) {
         const float* row = rasterRows(v, 1);
         for (int j = 0; j < count; ++j) {

@@ -72,7 +72,7 @@ std::vector<TilePosition> halfTilePositions(int halfSelector) {
 }
 
 int prepareTreeTiles(const std::string& directoryPrefix, const std::string& pathA,
-                     const std::string& pathB, const TileDone& tileDone) {
+                     const std::string& pathB, const TileDone& tileDone, HeightReference heights) {
     struct Part {
         const std::string& path;
         int half;
@@ -93,7 +93,7 @@ int prepareTreeTiles(const std::string& directoryPrefix, const std::string& path
         }
         if (!complete) {
             if (const int status = writeTileLevel(kFirstTileLevel, part.half, part.path,
-                                                  directoryPrefix, tileDone)) {
+                                                  directoryPrefix, tileDone, heights)) {
                 return status;
             }
         }

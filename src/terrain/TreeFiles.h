@@ -18,12 +18,13 @@ struct TilePosition {
 std::vector<TilePosition> halfTilePositions(int halfSelector);
 
 // Readies the tiles of buildPagedTree (directoryPrefix, pathA, pathB): writes the northern
-// half of A and the southern half of B where any of their tiles is missing, then gives each
-// tile the tree uses its tree name (treeTileFileName) as a hard link to (or, where links are
-// not possible, a copy of) the written file. Returns 0, or non-zero after reporting on
-// standard error.
+// half of A and the southern half of B (heights as writeTileLevel's) where any of their
+// tiles is missing, then gives each tile the tree uses its tree name (treeTileFileName) as a
+// hard link to (or, where links are not possible, a copy of) the written file. Returns 0, or
+// non-zero after reporting on standard error.
 int prepareTreeTiles(const std::string& directoryPrefix, const std::string& pathA,
-                     const std::string& pathB, const TileDone& tileDone = {});
+                     const std::string& pathB, const TileDone& tileDone = {},
+                     HeightReference heights = HeightReference::MeanSeaLevel);
 
 // Writes a tree with osgDB (format by treePath's extension, e.g. .osgt or .osgb) so that a
 // viewer can load it from anywhere: paged file names that start with directoryPrefix are

@@ -1,5 +1,7 @@
 #include "terrain/CellGrid.h"
 
+#include "camera/Geoid.h"
+
 #include "TerrainFixtures.h"
 #include "TestRasters.h"
 #include "terrain/DtedRaster.h"
@@ -120,6 +122,31 @@ TEST(CellGrid, InterpolatesALevel1CellAtLevel2Positions) {
             for (int j = 0; j < 9; ++j) {
                 EXPECT_NEAR(heights[j], testing::fixtureHeight(v, 449 * j), 2e-3) << v << " " << j;
                 EXPECT_NEAR(coarseGrid.longitude(449 * j), fineGrid.longitude(449 * j), 1e-12);
+            }
+        }
+    }
+}
+
+// Converted to ellipsoid heights, every post (level 2) and every point between posts (level
+// 1) rises by the EGM96 geoid height that PROJ gives at that very place, within the float
+// that carries it.
+TEST(CellGrid, AddsTheGeoidHeightAtEveryPostForEllipsoidHeights) {
+    for (int posts : {3601, 1201}) {
+        const std::string path = testing::fixtureCell(posts);
+        GDALDatasetUniquePtr dataset = openDted(path);
+        ASSERT_TRUE(dataset);
+        CellGrid grid(*dataset, path);
+        grid.convertToEllipsoidHeights();
+        for (int v : {0, 1, 899, 1800, 2701, 3599, 3600}) {
+            float heights[10];
+            grid.readHeights(v, 0, 400, 10, heights);
+            for (int j = 0; j < 10; ++j) {
+                const double latitude = 34.0 - v / 3600.0, longitude = -116.0 + 400 * j / 3600.0;
+                EXPECT_NEAR(heights[j],
+                            testing::fixtureHeight(v, 400 * j) +
+                                geoidHeightEgm96(latitude, longitude),
+                            posts == 3601 ? 1e-3 : 3e-3)
+                    << posts << " posts, " << v << " " << 400 * j;
             }
         }
     }

@@ -4,6 +4,7 @@
 #include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
 #include "terrain/DtedReport.h"
+#include "terrain/GeoidPatch.h"
 #include "terrain/PagedTree.h"
 #include "terrain/SyntheticCell.h"
 #include "terrain/TileReaderMessages.h"
@@ -29,8 +30,10 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: skyframe-tiler info CELL\n"
     "       skyframe-tiler tiles CELL OUTDIR [--half north|south|both] [--level 1|2|3]\n"
-    "       skyframe-tiler mix CELL_A CELL_B OUTDIR\n"
+    "                            [--heights ellipsoid|msl]\n"
+    "       skyframe-tiler mix CELL_A CELL_B OUTDIR [--heights ellipsoid|msl]\n"
     "       skyframe-tiler tree CELL_A CELL_B OUTDIR [--out FILE.osgb|FILE.osgt]\n"
+    "                           [--heights ellipsoid|msl]\n"
     "       skyframe-tiler synth SOUTH WEST FILE [--posts 121|1201|3601]\n";
 
 constexpr const char* kHelp =
@@ -56,7 +59,15 @@ constexpr const char* kHelp =
     "                   write a synthetic DTED cell over SOUTH ... SOUTH+1 degrees of\n"
     "                   latitude and WEST ... WEST+1 of longitude (default 3601 posts, DTED\n"
     "                   level 2), for demonstrations and benchmarks: a desert shore with\n"
-    "                   eroded ranges, modelled on the sample mission's area (33 -116)\n"
+    "                   eroded ranges, modelled on the sample mission's area (33 -116); its\n"
+    "                   heights are stored above mean sea level, as DTED's are, so that the\n"
+    "                   tiles (above the ellipsoid) have the modelled relief\n"
+    "\n"
+    "Heights: DTED stores heights above mean sea level (the EGM96 geoid); the viewer's scene\n"
+    "is in heights above the WGS84 ellipsoid. The tiles carry ellipsoid heights (the geoid\n"
+    "height, from PROJ's egm96_15.gtx, added to every post) unless --heights msl keeps the\n"
+    "heights as stored. Void posts are filled from their neighbours. Vertices lie at the\n"
+    "posts' own positions.\n"
     "\n"
     "A cell's tile stem is the six characters in front of the last four of its path\n"
     "(\"n33w16\" for \"cells/n33w16.dt2\"). Reports go to standard output, errors and progress\n"
@@ -145,6 +156,17 @@ private:
     int done_ = 0;
 };
 
+HeightReference heightsOption(const Arguments& args) {
+    const std::string heights = args.option("--heights", "ellipsoid");
+    if (heights == "ellipsoid") {
+        return HeightReference::Ellipsoid;
+    }
+    if (heights == "msl") {
+        return HeightReference::MeanSeaLevel;
+    }
+    throw UsageError("--heights must be ellipsoid or msl, not \"" + heights + "\"");
+}
+
 int tilesPerHalf(int fromLevel) {
     const int perLevel[] = {0, 1, 8, 128};
     int total = 0;
@@ -185,6 +207,7 @@ int runTiles(const Arguments& args) {
         throw UsageError("--level must be 1, 2 or 3, not \"" + levelText + "\"");
     }
     const int level = std::stoi(levelText);
+    const HeightReference heights = heightsOption(args);
     const std::string prefix = outputPrefix(args.positional[1]);
     std::vector<int> halves;
     if (half != "south") {
@@ -195,7 +218,8 @@ int runTiles(const Arguments& args) {
     }
     Progress progress(tilesPerHalf(level) * static_cast<int>(halves.size()));
     for (int selector : halves) {
-        if (const int status = writeTileLevel(level, selector, cell, prefix, progress.callback())) {
+        if (const int status =
+                writeTileLevel(level, selector, cell, prefix, progress.callback(), heights)) {
             return status;
         }
     }
@@ -203,19 +227,22 @@ int runTiles(const Arguments& args) {
 }
 
 int runMix(const Arguments& args) {
+    const HeightReference heights = heightsOption(args);
     const std::string prefix = outputPrefix(args.positional[2]);
-    return create1x1mix(args.positional[0], args.positional[1], prefix);
+    return create1x1mix(args.positional[0], args.positional[1], prefix, {}, heights);
 }
 
 int runTree(const Arguments& args) {
     const std::string& cellA = args.positional[0];
     const std::string& cellB = args.positional[1];
+    const HeightReference heights = heightsOption(args);
     const std::string prefix = outputPrefix(args.positional[2]);
     const std::string treePath = args.option("--out", prefix + "quadtree_" + tileStem(cellA) +
                                                           "___" + tileStem(cellB) + ".osgb");
     {
         Progress progress(2 * tilesPerHalf(1));
-        if (const int status = prepareTreeTiles(prefix, cellA, cellB, progress.callback())) {
+        if (const int status =
+                prepareTreeTiles(prefix, cellA, cellB, progress.callback(), heights)) {
             return status;
         }
     }
@@ -256,8 +283,14 @@ int runSynth(const Arguments& args) {
     if (posts != 121 && posts != 1201 && posts != 3601) {
         throw UsageError("--posts must be 121, 1201 or 3601");
     }
-    makeDtedCell(args.positional[2], south, west, posts,
-                 [posts](int row, int column) { return syntheticRelief(row, column, posts); });
+    // The relief is modelled in the scene's ellipsoid heights; the cell stores them above
+    // mean sea level, which the tiler's ellipsoid heights turn back into the relief.
+    const GeoidPatch geoid(south, south + 1, west, west + 1);
+    const double spacing = 1.0 / (posts - 1);
+    makeDtedCell(args.positional[2], south, west, posts, [&](int row, int column) {
+        return syntheticRelief(row, column, posts) -
+               geoid.at(south + 1 - row * spacing, west + column * spacing);
+    });
     return 0;
 }
 
@@ -287,13 +320,13 @@ int main(int argc, char** argv) {
             return runInfo(parse(argc, argv, 2, 1, {}));
         }
         if (command == "tiles") {
-            return runTiles(parse(argc, argv, 2, 2, {"--half", "--level"}));
+            return runTiles(parse(argc, argv, 2, 2, {"--half", "--level", "--heights"}));
         }
         if (command == "mix") {
-            return runMix(parse(argc, argv, 2, 3, {}));
+            return runMix(parse(argc, argv, 2, 3, {"--heights"}));
         }
         if (command == "tree") {
-            return runTree(parse(argc, argv, 2, 3, {"--out"}));
+            return runTree(parse(argc, argv, 2, 3, {"--out", "--heights"}));
         }
         if (command == "synth") {
             return runSynth(parse(argc, argv, 2, 3, {"--posts"}));
