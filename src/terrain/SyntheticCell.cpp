@@ -14,8 +14,8 @@
 
 namespace skyframe {
 
-void makeDtedCell(const std::string& path, int south, int west, int posts,
-                  const PostHeight& height) {
+void makeDtedCell(const std::string& path, int south, int west, int posts, const PostHeight& height,
+                  const std::function<void(double)>& progress) {
     if (posts != 121 && posts != 1201 && posts != 3601) {
         throw std::invalid_argument("DTED cell \"" + path + "\": " + std::to_string(posts) +
                                     " posts is not a DTED level");
@@ -47,6 +47,9 @@ void makeDtedCell(const std::string& path, int south, int west, int posts,
         if (band->RasterIO(GF_Write, 0, r, posts, 1, row.data(), posts, 1, GDT_Int16, 0, 0,
                            nullptr) != CE_None) {
             throw std::runtime_error("cannot fill DTED cell \"" + path + "\"");
+        }
+        if (progress) {
+            progress(static_cast<double>(r + 1) / posts);
         }
     }
 

@@ -66,11 +66,7 @@ CellGrid reportedGrid(GDALDatasetUniquePtr& dataset, const std::string& path,
                       HeightReference heights) {
     CellGrid{*dataset, path};
     printBandReport(*dataset->GetRasterBand(1));
-    if (const long long filled = fillVoids(dataset, path)) {
-        std::fflush(stdout);
-        std::cerr << "\"" << path << "\": " << filled
-                  << " void posts filled from their neighbours\n";
-    }
+    fillVoids(dataset, path);
     CellGrid grid(*dataset, path);
     if (heights == HeightReference::Ellipsoid) {
         grid.convertToEllipsoidHeights();

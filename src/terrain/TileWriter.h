@@ -26,10 +26,9 @@ std::string makeTileFileName(const std::string& outputPrefix, const std::string&
 // The console text between two levels.
 constexpr const char* kLevelDoneText = "FINAL DEL NIVEL. PASO AL SIGUIENTE NIVEL";
 
-// Every writer fills the cell's void posts from their neighbours (reported on standard
-// error) and writes heights as stored or, with HeightReference::Ellipsoid, above the WGS84
-// ellipsoid. Vertices lie at the posts' own positions (the pixel centres of GDAL's
-// georeferencing).
+// Every writer fills the cell's void posts from their neighbours (fillVoids) and writes heights as
+// stored or, with HeightReference::Ellipsoid, above the WGS84 ellipsoid. Vertices lie at the posts'
+// own positions (the pixel centres of GDAL's georeferencing).
 
 // Writes the tiles of `level` and of every deeper level up to kLastTileLevel for one half of
 // the cell at inputPath (level 1 is the whole cell, whichever half): one OBJ file per tile in

@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -40,6 +42,10 @@ private:
     std::string to_;
 };
 
+std::string tileOptionsText(HeightReference heights) {
+    return heights == HeightReference::Ellipsoid ? "heights=ellipsoid\n" : "heights=msl\n";
+}
+
 // Gives `target` the name `link`, replacing any other file of that name at once.
 void linkOrCopy(const fs::path& target, const fs::path& link) {
     std::error_code ec;
@@ -56,6 +62,52 @@ void linkOrCopy(const fs::path& target, const fs::path& link) {
 }
 
 } // namespace
+
+std::string tileOptionsFileName(const std::string& directoryPrefix, const std::string& stem) {
+    return directoryPrefix + "quadtree_PRUEBA" + stem + ".options";
+}
+
+void writeTileOptions(const std::string& directoryPrefix, const std::string& stem,
+                      HeightReference heights) {
+    const std::string path = tileOptionsFileName(directoryPrefix, stem);
+    const std::string part = path + ".part";
+    {
+        std::ofstream out(part, std::ios::trunc);
+        out << tileOptionsText(heights);
+        out.close();
+        if (!out) {
+            std::remove(part.c_str());
+            throw std::runtime_error("cannot write \"" + path + "\"");
+        }
+    }
+    std::error_code ec;
+    fs::rename(part, path, ec);
+    if (ec) {
+        std::remove(part.c_str());
+        throw std::runtime_error("cannot rename into \"" + path + "\": " + ec.message());
+    }
+}
+
+bool tilesReusable(const std::string& directoryPrefix, const std::string& stem,
+                   const std::string& cellPath, const std::vector<TilePosition>& tiles,
+                   HeightReference heights) {
+    std::ifstream options(tileOptionsFileName(directoryPrefix, stem));
+    std::stringstream text;
+    text << options.rdbuf();
+    std::error_code ec;
+    const fs::file_time_type cellTime = fs::last_write_time(cellPath, ec);
+    if (!options || text.str() != tileOptionsText(heights) || ec) {
+        return false;
+    }
+    for (const TilePosition& t : tiles) {
+        const fs::file_time_type tileTime =
+            fs::last_write_time(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y), ec);
+        if (ec || tileTime < cellTime) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::vector<TilePosition> halfTilePositions(int halfSelector) {
     std::vector<TilePosition> tiles{{1, 0, 0}};
@@ -86,18 +138,14 @@ int prepareTreeTiles(const std::string& directoryPrefix, const std::string& path
             return 1;
         }
         const std::vector<TilePosition> tiles = halfTilePositions(part.half);
-        bool complete = true;
-        for (const TilePosition& t : tiles) {
-            complete =
-                complete && fs::exists(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
-        }
-        if (!complete) {
+        if (!tilesReusable(directoryPrefix, stem, part.path, tiles, heights)) {
             if (const int status = writeTileLevel(kFirstTileLevel, part.half, part.path,
                                                   directoryPrefix, tileDone, heights)) {
                 return status;
             }
         }
         try {
+            writeTileOptions(directoryPrefix, stem, heights);
             for (const TilePosition& t : tiles) {
                 // B's level-1 tile is written with its half but not used by the tree.
                 if (part.half == kSouthHalf && t.level == 1) {
@@ -106,7 +154,7 @@ int prepareTreeTiles(const std::string& directoryPrefix, const std::string& path
                 linkOrCopy(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y),
                            treeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
             }
-        } catch (const fs::filesystem_error& e) {
+        } catch (const std::runtime_error& e) {
             std::fflush(stdout);
             std::cerr << "cannot give tiles of \"" << part.path
                       << "\" their tree names: " << e.what() << '\n';

@@ -23,7 +23,9 @@ std::runtime_error gdalFailure(const std::string& what, const std::string& path)
     return std::runtime_error(what + " \"" + path + "\": " + CPLGetLastErrorMsg());
 }
 
-long long countVoids(GDALRasterBand& band, const std::string& path) {
+} // namespace
+
+long long countVoidPosts(GDALRasterBand& band, const std::string& path) {
     int hasNoData = 0;
     const double noData = band.GetNoDataValue(&hasNoData);
     const int width = band.GetXSize();
@@ -43,6 +45,8 @@ long long countVoids(GDALRasterBand& band, const std::string& path) {
     }
     return voids;
 }
+
+namespace {
 
 // Band 1 of source as 32-bit floats in memory, every void set to kVoidMark.
 GDALDatasetUniquePtr markedCopy(GDALDataset& source, const std::string& path) {
@@ -89,7 +93,7 @@ bool isVoidPost(double value, bool hasNoData, double noData) {
 
 long long fillVoids(GDALDatasetUniquePtr& dataset, const std::string& path) {
     GDALRasterBand& band = *dataset->GetRasterBand(1);
-    const long long voids = countVoids(band, path);
+    const long long voids = countVoidPosts(band, path);
     if (voids == 0) {
         return 0;
     }
@@ -105,7 +109,7 @@ long long fillVoids(GDALDatasetUniquePtr& dataset, const std::string& path) {
                        nullptr, nullptr) != CE_None) {
         throw gdalFailure("cannot fill the voids of", path);
     }
-    if (countVoids(out, path) != 0) {
+    if (countVoidPosts(out, path) != 0) {
         throw std::runtime_error("\"" + path + "\": voids remain after filling");
     }
     out.DeleteNoDataValue();

@@ -14,6 +14,10 @@ constexpr double kLowestGround = -500.0; // metres
 // or below kLowestGround.
 bool isVoidPost(double value, bool hasNoData, double noData);
 
+// Number of void posts of a band, read a few hundred rows at a time. Throws
+// std::runtime_error naming path when GDAL cannot read it.
+long long countVoidPosts(GDALRasterBand& band, const std::string& path);
+
 // Counts the void posts of band 1 of *dataset; when there are any, replaces *dataset by an
 // in-memory copy (32-bit floats, same georeferencing) whose voids are filled from their
 // valid neighbours by GDAL's fill-nodata algorithm (inverse-distance weighting searched over

@@ -132,7 +132,6 @@ TEST(FillVoids, TilesOfACellWithVoidsStayOnTheGround) {
     ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(status, 0) << err;
-    EXPECT_NE(err.find(std::to_string(51 * 51) + " void posts filled"), std::string::npos) << err;
     std::istringstream tile(
         testing::readText(folder.prefix() + makeTileFileName("", "hole33___hole33", 1, 0, 0)));
     int vertices = 0;
