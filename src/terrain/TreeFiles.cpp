@@ -123,37 +123,67 @@ std::vector<TilePosition> halfTilePositions(int halfSelector) {
     return tiles;
 }
 
+namespace {
+
+// One half of a tree's tiles: the northern half of A or the southern half of B.
+struct TreeHalf {
+    const std::string& path;
+    int half;
+    std::string stem;
+    bool reuse;
+};
+
+// The tiles of a half that the tree uses: B's level-1 tile is written with its half but
+// not used.
+std::vector<TilePosition> treeTiles(int half) {
+    std::vector<TilePosition> tiles = halfTilePositions(half);
+    if (half == kSouthHalf) {
+        tiles.erase(tiles.begin()); // level 1 comes first
+    }
+    return tiles;
+}
+
+// Gives the tiles of a half their tree names.
+void linkTreeNames(const std::string& directoryPrefix, const TreeHalf& part) {
+    for (const TilePosition& t : treeTiles(part.half)) {
+        linkOrCopy(makeTileFileName(directoryPrefix, part.stem, t.level, t.x, t.y),
+                   treeTileFileName(directoryPrefix, part.stem, t.level, t.x, t.y));
+    }
+}
+
+} // namespace
+
 int prepareTreeTiles(const std::string& directoryPrefix, const std::string& pathA,
                      const std::string& pathB, const TileDone& tileDone, HeightReference heights) {
-    struct Part {
-        const std::string& path;
-        int half;
-    };
-    for (const Part& part : {Part{pathA, kNorthHalf}, Part{pathB, kSouthHalf}}) {
-        std::string stem;
+    std::vector<TreeHalf> parts{{pathA, kNorthHalf, {}, false}, {pathB, kSouthHalf, {}, false}};
+    // Both halves are judged before either is written: the two halves of one cell share
+    // their record of options.
+    for (TreeHalf& part : parts) {
         try {
-            stem = tileStem(part.path);
+            part.stem = tileStem(part.path);
         } catch (const std::invalid_argument& e) {
             std::cerr << e.what() << '\n';
             return 1;
         }
-        const std::vector<TilePosition> tiles = halfTilePositions(part.half);
-        if (!tilesReusable(directoryPrefix, stem, part.path, tiles, heights)) {
+        part.reuse =
+            tilesReusable(directoryPrefix, part.stem, part.path, treeTiles(part.half), heights);
+    }
+    for (const TreeHalf& part : parts) {
+        if (!part.reuse) {
+            // Until every half of the cell is written, its tiles are not finished ones.
+            std::remove(tileOptionsFileName(directoryPrefix, part.stem).c_str());
+        }
+    }
+    for (const TreeHalf& part : parts) {
+        if (!part.reuse) {
             if (const int status = writeTileLevel(kFirstTileLevel, part.half, part.path,
                                                   directoryPrefix, tileDone, heights)) {
                 return status;
             }
         }
         try {
-            writeTileOptions(directoryPrefix, stem, heights);
-            for (const TilePosition& t : tiles) {
-                // B's level-1 tile is written with its half but not used by the tree.
-                if (part.half == kSouthHalf && t.level == 1) {
-                    continue;
-                }
-                linkOrCopy(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y),
-                           treeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
-            }
+            linkTreeNames(directoryPrefix, part);
+            writeTileOptions(directoryPrefix, part.stem, heights);
         } catch (const std::runtime_error& e) {
             std::fflush(stdout);
             std::cerr << "cannot give tiles of \"" << part.path
