@@ -8,7 +8,7 @@ build-essential cmake pkg-config make git ca-certificates
 clang libclang-rt-14-dev clang-format
 libopenscenegraph-dev openscenegraph
 libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
-libgdal-dev gdal-bin
+libgdal-dev gdal-bin libproj-dev proj-data proj-bin
 libeigen3-dev librapidxml-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xvfb xauth x11-apps x11-utils imagemagick xdotool

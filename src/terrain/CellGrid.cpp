@@ -53,20 +53,21 @@ CellGrid::CellGrid(GDALDataset& dataset, const std::string& path)
     }
 
     exact_ = width_ == kPixels + 1 && height_ == kPixels + 1;
-    // Posts lie at pixel centres; the grid's pixel 0 is where a 3601-post cell's would be:
-    // half a grid pixel before the first post.
+    // GDAL's georeferencing of a DTED cell is pixel-is-area: the geotransform gives the
+    // outer corner of the north-west post's pixel, and the post itself is that pixel's
+    // centre, half a spacing inside. Grid pixel 0 is that post whatever the spacing.
     gridLonStep_ = g[1] * (width_ - 1) / kPixels;
     gridLatStep_ = g[5] * (height_ - 1) / kPixels;
-    gridLon0_ = g[0] + 0.5 * g[1] - 0.5 * gridLonStep_;
-    gridLat0_ = g[3] + 0.5 * g[5] - 0.5 * gridLatStep_;
+    gridLon0_ = g[0] + 0.5 * g[1];
+    gridLat0_ = g[3] + 0.5 * g[5];
 }
 
 double CellGrid::latitude(int v) const {
-    return exact_ ? geoTransform_[3] + v * geoTransform_[5] : gridLat0_ + v * gridLatStep_;
+    return exact_ ? geoTransform_[3] + (v + 0.5) * geoTransform_[5] : gridLat0_ + v * gridLatStep_;
 }
 
 double CellGrid::longitude(int u) const {
-    return exact_ ? geoTransform_[0] + u * geoTransform_[1] : gridLon0_ + u * gridLonStep_;
+    return exact_ ? geoTransform_[0] + (u + 0.5) * geoTransform_[1] : gridLon0_ + u * gridLonStep_;
 }
 
 void CellGrid::setRowsPerRead(int rows) {
@@ -91,7 +92,24 @@ const float* CellGrid::rasterRows(int r, int need) {
     return window_.data() + static_cast<std::size_t>(r - windowFirst_) * width_;
 }
 
+void CellGrid::convertToEllipsoidHeights() {
+    const double north = latitude(0), south = latitude(kPixels);
+    const double west = longitude(0), east = longitude(kPixels);
+    geoid_ = std::make_shared<const GeoidPatch>(std::min(south, north), std::max(south, north),
+                                                std::min(west, east), std::max(west, east));
+}
+
 void CellGrid::readHeights(int v, int u0, int step, int count, float* out) {
+    readStoredHeights(v, u0, step, count, out);
+    if (geoid_) {
+        const double lat = latitude(v);
+        for (int j = 0; j < count; ++j) {
+            out[j] = static_cast<float>(out[j] + geoid_->at(lat, longitude(u0 + j * step)));
+        }
+    }
+}
+
+void CellGrid::readStoredHeights(int v, int u0, int step, int count, float* out) {
     if (exact_) {
         const float* row = rasterRows(v, 1);
         for (int j = 0; j < count; ++j) {

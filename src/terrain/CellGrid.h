@@ -1,6 +1,10 @@
 #pragma once
 
+#include "terrain/GeoidPatch.h"
+
 #include <gdal_priv.h>
+
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -32,6 +36,11 @@ public:
     // out. Throws std::runtime_error naming the file when GDAL cannot read the raster.
     void readHeights(int v, int u0, int step, int count, float* out);
 
+    // From now on readHeights gives heights above the ellipsoid: the EGM96 geoid height at
+    // each post is added to the stored (mean sea level) height. Throws std::runtime_error
+    // when PROJ cannot give the geoid.
+    void convertToEllipsoidHeights();
+
     // Number of consecutive raster rows one read fetches; more than one pays off when
     // consecutive grid rows are sampled (GDAL's DTED driver stores columns, so every read
     // costs one block look-up per column, however few rows it covers).
@@ -44,6 +53,8 @@ private:
     // Raster row r, with the `need` - 1 rows after it following it in memory, read through
     // the row window (r + need <= height).
     const float* rasterRows(int r, int need);
+    // readHeights without the geoid.
+    void readStoredHeights(int v, int u0, int step, int count, float* out);
 
     GDALRasterBand* band_ = nullptr;
     std::string path_;
@@ -53,6 +64,8 @@ private:
     bool exact_ = false;
     // Position of grid pixel 0 and the grid's pixel size when they are derived (not exact).
     double gridLat0_ = 0.0, gridLatStep_ = 0.0, gridLon0_ = 0.0, gridLonStep_ = 0.0;
+
+    std::shared_ptr<const GeoidPatch> geoid_; // null: heights as stored
 
     int rowsPerRead_ = 1;
     int windowFirst_ = -1;

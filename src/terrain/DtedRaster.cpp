@@ -5,11 +5,19 @@
 #include <cpl_error.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 namespace skyframe {
 
 GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        if (whyNot != nullptr) {
+            *whyNot = "it does not exist";
+        }
+        return nullptr;
+    }
     GDALAllRegister();
     CPLErrorReset();
     CPLPushErrorHandler(CPLQuietErrorHandler);

@@ -14,8 +14,8 @@
 
 namespace skyframe {
 
-void makeDtedCell(const std::string& path, int south, int west, int posts,
-                  const PostHeight& height) {
+void makeDtedCell(const std::string& path, int south, int west, int posts, const PostHeight& height,
+                  const std::function<void(double)>& progress) {
     if (posts != 121 && posts != 1201 && posts != 3601) {
         throw std::invalid_argument("DTED cell \"" + path + "\": " + std::to_string(posts) +
                                     " posts is not a DTED level");
@@ -40,12 +40,16 @@ void makeDtedCell(const std::string& path, int south, int west, int posts,
     GDALRasterBand* band = cell->GetRasterBand(1);
     for (int r = 0; r < posts; ++r) {
         for (int c = 0; c < posts; ++c) {
+            // DTED's 16-bit signed magnitude reaches +-32767; -32767 is its void marker.
             row[c] =
-                static_cast<std::int16_t>(std::clamp(std::lround(height(r, c)), -32000L, 32000L));
+                static_cast<std::int16_t>(std::clamp(std::lround(height(r, c)), -32767L, 32767L));
         }
         if (band->RasterIO(GF_Write, 0, r, posts, 1, row.data(), posts, 1, GDT_Int16, 0, 0,
                            nullptr) != CE_None) {
             throw std::runtime_error("cannot fill DTED cell \"" + path + "\"");
+        }
+        if (progress) {
+            progress(static_cast<double>(r + 1) / posts);
         }
     }
 

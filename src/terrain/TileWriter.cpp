@@ -6,6 +6,7 @@
 #include "terrain/EcefGrid.h"
 #include "terrain/ObjTileFile.h"
 #include "terrain/TileStem.h"
+#include "terrain/VoidFill.h"
 
 #include <cstdio>
 #include <iostream>
@@ -57,6 +58,20 @@ GDALDatasetUniquePtr openReported(const std::string& path) {
     }
     printDatasetReport(*dataset);
     return dataset;
+}
+
+// Checks that the opened cell can be tiled (refusing it before anything else is printed),
+// prints its band report and fills its voids; the grid to read it through.
+CellGrid reportedGrid(GDALDatasetUniquePtr& dataset, const std::string& path,
+                      HeightReference heights) {
+    CellGrid{*dataset, path};
+    printBandReport(*dataset->GetRasterBand(1));
+    fillVoids(dataset, path);
+    CellGrid grid(*dataset, path);
+    if (heights == HeightReference::Ellipsoid) {
+        grid.convertToEllipsoidHeights();
+    }
+    return grid;
 }
 
 // One level's layout: tile (x, y) covers grid rows and columns from (x, y) * pixelsPerTile
@@ -151,7 +166,8 @@ std::string makeTileFileName(const std::string& outputPrefix, const std::string&
 }
 
 int writeTileLevel(int level, int halfSelector, const std::string& inputPath,
-                   const std::string& outputPrefix, const TileDone& tileDone) {
+                   const std::string& outputPrefix, const TileDone& tileDone,
+                   HeightReference heights) {
     std::string stem;
     if (!stemOf(inputPath, stem)) {
         return 1;
@@ -166,8 +182,7 @@ int writeTileLevel(int level, int halfSelector, const std::string& inputPath,
     int status = 0;
     if (GDALDatasetUniquePtr dataset = openReported(inputPath)) {
         try {
-            CellGrid grid(*dataset, inputPath);
-            printBandReport(*dataset->GetRasterBand(1));
+            CellGrid grid = reportedGrid(dataset, inputPath, heights);
             const int tilesPerSide = 1 << (2 * (level - 1));
             const int pixelsPerTile = CellGrid::kPixels / tilesPerSide;
             const TileLayout layout{static_cast<unsigned>(level), pixelsPerTile,
@@ -188,12 +203,14 @@ int writeTileLevel(int level, int halfSelector, const std::string& inputPath,
         status = 1;
     }
     std::printf("%s\n", kLevelDoneText);
-    const int deeper = writeTileLevel(level + 1, halfSelector, inputPath, outputPrefix, tileDone);
+    const int deeper =
+        writeTileLevel(level + 1, halfSelector, inputPath, outputPrefix, tileDone, heights);
     return status != 0 ? status : deeper;
 }
 
 int writeHalfLevels2And3(int halfSelector, const std::string& inputPath,
-                         const std::string& outputPrefix, const TileDone& tileDone) {
+                         const std::string& outputPrefix, const TileDone& tileDone,
+                         HeightReference heights) {
     std::string stem;
     if (!stemOf(inputPath, stem) || !checkHalf(halfSelector, "writeHalfLevels2And3")) {
         return 1;
@@ -203,8 +220,7 @@ int writeHalfLevels2And3(int halfSelector, const std::string& inputPath,
         return 1;
     }
     try {
-        CellGrid grid(*dataset, inputPath);
-        printBandReport(*dataset->GetRasterBand(1));
+        CellGrid grid = reportedGrid(dataset, inputPath, heights);
         constexpr int tilesPerSide = 4;
         constexpr int pixelsPerTile = CellGrid::kPixels / tilesPerSide;
         const int firstRow = halfSelector == kNorthHalf ? 0 : tilesPerSide / 2;
@@ -221,7 +237,8 @@ int writeHalfLevels2And3(int halfSelector, const std::string& inputPath,
 }
 
 int create1x1mix(const std::string& inputPathA, const std::string& inputPathB,
-                 const std::string& outputPrefix, const TileDone& tileDone) {
+                 const std::string& outputPrefix, const TileDone& tileDone,
+                 HeightReference heights) {
     std::printf("entra en create1x1mix\n");
     std::string stemA;
     std::string stemB;
@@ -236,14 +253,12 @@ int create1x1mix(const std::string& inputPathA, const std::string& inputPathB,
         return 1;
     }
     try {
-        CellGrid gridA(*datasetA, inputPathA);
-        printBandReport(*datasetA->GetRasterBand(1));
+        CellGrid gridA = reportedGrid(datasetA, inputPathA, heights);
         GDALDatasetUniquePtr datasetB = openReported(inputPathB);
         if (!datasetB) {
             return 1;
         }
-        CellGrid gridB(*datasetB, inputPathB);
-        printBandReport(*datasetB->GetRasterBand(1));
+        CellGrid gridB = reportedGrid(datasetB, inputPathB, heights);
 
         ObjTileFile tile(makeTileFileName(outputPrefix, name, 1, 0, 0));
         addLevel1Vertices(gridA, tile);

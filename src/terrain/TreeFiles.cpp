@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -40,6 +42,10 @@ private:
     std::string to_;
 };
 
+std::string tileOptionsText(HeightReference heights) {
+    return heights == HeightReference::Ellipsoid ? "heights=ellipsoid\n" : "heights=msl\n";
+}
+
 // Gives `target` the name `link`, replacing any other file of that name at once.
 void linkOrCopy(const fs::path& target, const fs::path& link) {
     std::error_code ec;
@@ -57,6 +63,52 @@ void linkOrCopy(const fs::path& target, const fs::path& link) {
 
 } // namespace
 
+std::string tileOptionsFileName(const std::string& directoryPrefix, const std::string& stem) {
+    return directoryPrefix + "quadtree_PRUEBA" + stem + ".options";
+}
+
+void writeTileOptions(const std::string& directoryPrefix, const std::string& stem,
+                      HeightReference heights) {
+    const std::string path = tileOptionsFileName(directoryPrefix, stem);
+    const std::string part = path + ".part";
+    {
+        std::ofstream out(part, std::ios::trunc);
+        out << tileOptionsText(heights);
+        out.close();
+        if (!out) {
+            std::remove(part.c_str());
+            throw std::runtime_error("cannot write \"" + path + "\"");
+        }
+    }
+    std::error_code ec;
+    fs::rename(part, path, ec);
+    if (ec) {
+        std::remove(part.c_str());
+        throw std::runtime_error("cannot rename into \"" + path + "\": " + ec.message());
+    }
+}
+
+bool tilesReusable(const std::string& directoryPrefix, const std::string& stem,
+                   const std::string& cellPath, const std::vector<TilePosition>& tiles,
+                   HeightReference heights) {
+    std::ifstream options(tileOptionsFileName(directoryPrefix, stem));
+    std::stringstream text;
+    text << options.rdbuf();
+    std::error_code ec;
+    const fs::file_time_type cellTime = fs::last_write_time(cellPath, ec);
+    if (!options || text.str() != tileOptionsText(heights) || ec) {
+        return false;
+    }
+    for (const TilePosition& t : tiles) {
+        const fs::file_time_type tileTime =
+            fs::last_write_time(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y), ec);
+        if (ec || tileTime < cellTime) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<TilePosition> halfTilePositions(int halfSelector) {
     std::vector<TilePosition> tiles{{1, 0, 0}};
     for (unsigned level = 2; level <= 3; ++level) {
@@ -71,42 +123,68 @@ std::vector<TilePosition> halfTilePositions(int halfSelector) {
     return tiles;
 }
 
+namespace {
+
+// One half of a tree's tiles: the northern half of A or the southern half of B.
+struct TreeHalf {
+    const std::string& path;
+    int half;
+    std::string stem;
+    bool reuse;
+};
+
+// The tiles of a half that the tree uses: B's level-1 tile is written with its half but
+// not used.
+std::vector<TilePosition> treeTiles(int half) {
+    std::vector<TilePosition> tiles = halfTilePositions(half);
+    if (half == kSouthHalf) {
+        tiles.erase(tiles.begin()); // level 1 comes first
+    }
+    return tiles;
+}
+
+// Gives the tiles of a half their tree names.
+void linkTreeNames(const std::string& directoryPrefix, const TreeHalf& part) {
+    for (const TilePosition& t : treeTiles(part.half)) {
+        linkOrCopy(makeTileFileName(directoryPrefix, part.stem, t.level, t.x, t.y),
+                   treeTileFileName(directoryPrefix, part.stem, t.level, t.x, t.y));
+    }
+}
+
+} // namespace
+
 int prepareTreeTiles(const std::string& directoryPrefix, const std::string& pathA,
-                     const std::string& pathB, const TileDone& tileDone) {
-    struct Part {
-        const std::string& path;
-        int half;
-    };
-    for (const Part& part : {Part{pathA, kNorthHalf}, Part{pathB, kSouthHalf}}) {
-        std::string stem;
+                     const std::string& pathB, const TileDone& tileDone, HeightReference heights) {
+    std::vector<TreeHalf> parts{{pathA, kNorthHalf, {}, false}, {pathB, kSouthHalf, {}, false}};
+    // Both halves are judged before either is written: the two halves of one cell share
+    // their record of options.
+    for (TreeHalf& part : parts) {
         try {
-            stem = tileStem(part.path);
+            part.stem = tileStem(part.path);
         } catch (const std::invalid_argument& e) {
             std::cerr << e.what() << '\n';
             return 1;
         }
-        const std::vector<TilePosition> tiles = halfTilePositions(part.half);
-        bool complete = true;
-        for (const TilePosition& t : tiles) {
-            complete =
-                complete && fs::exists(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
+        part.reuse =
+            tilesReusable(directoryPrefix, part.stem, part.path, treeTiles(part.half), heights);
+    }
+    for (const TreeHalf& part : parts) {
+        if (!part.reuse) {
+            // Until every half of the cell is written, its tiles are not finished ones.
+            std::remove(tileOptionsFileName(directoryPrefix, part.stem).c_str());
         }
-        if (!complete) {
+    }
+    for (const TreeHalf& part : parts) {
+        if (!part.reuse) {
             if (const int status = writeTileLevel(kFirstTileLevel, part.half, part.path,
-                                                  directoryPrefix, tileDone)) {
+                                                  directoryPrefix, tileDone, heights)) {
                 return status;
             }
         }
         try {
-            for (const TilePosition& t : tiles) {
-                // B's level-1 tile is written with its half but not used by the tree.
-                if (part.half == kSouthHalf && t.level == 1) {
-                    continue;
-                }
-                linkOrCopy(makeTileFileName(directoryPrefix, stem, t.level, t.x, t.y),
-                           treeTileFileName(directoryPrefix, stem, t.level, t.x, t.y));
-            }
-        } catch (const fs::filesystem_error& e) {
+            linkTreeNames(directoryPrefix, part);
+            writeTileOptions(directoryPrefix, part.stem, heights);
+        } catch (const std::runtime_error& e) {
             std::fflush(stdout);
             std::cerr << "cannot give tiles of \"" << part.path
                       << "\" their tree names: " << e.what() << '\n';

@@ -1,6 +1,7 @@
 #include "TerrainGround.h"
 
 #include "camera/Geodesy.h"
+#include "camera/Geoid.h"
 
 #include <Eigen/Geometry>
 #include <gdal_priv.h>
@@ -81,18 +82,19 @@ private:
 
 TEST(DtedCell, ReadsPostsAndInterpolatesBetweenThem) {
     const RidgeRaster raster;
-    const DtedCell cell(raster.path());
+    const DtedCell cell(raster.path(), HeightReference::MeanSeaLevel);
     EXPECT_EQ(cell.columns(), kPosts);
     EXPECT_EQ(cell.rows(), kPosts);
     EXPECT_NEAR(cell.spacingLongitude(), kSpacing, 1e-12);
     EXPECT_NEAR(cell.spacingLatitude(), kSpacing, 1e-12);
-    // The tiler places the posts half of its 1-arc-second grid pixel north-west of the
-    // raster's own post positions; the picture follows the tiles.
-    EXPECT_NEAR(cell.postLongitude(0), -116.0 - 0.5 / 3600.0, 1e-12);
-    EXPECT_NEAR(cell.postLatitude(0), 34.0 + 0.5 / 3600.0, 1e-12);
+    // The north-west post is the cell's whole-degree corner, the centre of the raster's
+    // north-west pixel.
+    EXPECT_NEAR(cell.postLongitude(0), -116.0, 1e-12);
+    EXPECT_NEAR(cell.postLatitude(0), 34.0, 1e-12);
     EXPECT_EQ(cell.post(kRidge, 3), 410.0f);
-    EXPECT_EQ(cell.post(5, 5), 0.0f); // the void post
-    EXPECT_EQ(cell.minHeight(), 0.0);
+    // The void post, filled from its neighbours on the flat: as high as they are.
+    EXPECT_NEAR(cell.post(5, 5), 10.0f, 1e-3);
+    EXPECT_NEAR(cell.minHeight(), 10.0, 1e-3);
     EXPECT_EQ(cell.maxHeight(), 410.0);
     auto at = [&](double column, double row) {
         return cell.heightAt(cell.postLatitude(row), cell.postLongitude(column));
@@ -122,20 +124,30 @@ TEST(DtedCell, ReadsTheHeightsOfTheSaltonSeaCell) {
     if (!fs::exists(kCell)) {
         GTEST_SKIP() << "DTED cell not found: " << kCell;
     }
-    const DtedCell cell(kCell);
-    EXPECT_EQ(cell.columns(), 1201);
-    EXPECT_EQ(cell.rows(), 1201);
-    EXPECT_EQ(cell.minHeight(), -87.0);
-    EXPECT_EQ(cell.maxHeight(), 1619.0);
-    // The corners and the middle of the cell, at the posts' positions.
+    const DtedCell stored(kCell, HeightReference::MeanSeaLevel);
+    const DtedCell ellipsoid(kCell);
+    for (const DtedCell* cell : {&stored, &ellipsoid}) {
+        EXPECT_EQ(cell->columns(), 1201);
+        EXPECT_EQ(cell->rows(), 1201);
+    }
+    EXPECT_EQ(stored.minHeight(), -87.0);
+    EXPECT_EQ(stored.maxHeight(), 1619.0);
+    // The corners and the middle of the cell, at the posts' positions: whole arc-seconds.
     struct Known {
         int row, column;
-        double height;
+        double height; // metres above mean sea level
     };
     for (const Known& k : std::vector<Known>{
              {1200, 0, 297}, {0, 0, 1361}, {1200, 1200, 158}, {0, 1200, 371}, {600, 600, 686}}) {
-        EXPECT_NEAR(cell.heightAt(cell.postLatitude(k.row), cell.postLongitude(k.column)), k.height,
-                    1e-6)
+        const double latitude = 34.0 - k.row * 3.0 / 3600,
+                     longitude = -116.0 + k.column * 3.0 / 3600;
+        EXPECT_NEAR(stored.postLatitude(k.row), latitude, 1e-9);
+        EXPECT_NEAR(stored.postLongitude(k.column), longitude, 1e-9);
+        EXPECT_NEAR(stored.heightAt(latitude, longitude), k.height, 1e-6)
+            << k.row << " " << k.column;
+        // By default above the ellipsoid, as the tiler writes the tiles (float heights).
+        EXPECT_NEAR(ellipsoid.heightAt(latitude, longitude),
+                    k.height + geoidHeightEgm96(latitude, longitude), 1e-3)
             << k.row << " " << k.column;
     }
 }
@@ -168,7 +180,7 @@ std::optional<double> bruteForceHit(const TerrainGround& g, const Eigen::Vector3
 
 TEST(TerrainGround, FindsTheSameGroundAsABruteForceSearch) {
     const RidgeRaster raster;
-    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const auto cell = std::make_shared<DtedCell>(raster.path(), HeightReference::MeanSeaLevel);
     const TerrainGround ground(cell, -50.0);
     const double lat = cell->postLatitude(60), lon = cell->postLongitude(kRidge - 3);
     const Eigen::Vector3d origin = geodeticToEcef(lat, lon, 1500.0);
@@ -210,7 +222,7 @@ TEST(TerrainGround, FindsTheSameGroundAsABruteForceSearch) {
 
 TEST(TerrainGround, OutsideTheCellTheGroundIsFlatAndGrey) {
     const RidgeRaster raster;
-    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const auto cell = std::make_shared<DtedCell>(raster.path(), HeightReference::MeanSeaLevel);
     const TerrainGround ground(cell, -50.0);
     const double lat = 32.5, lon = -115.7;
     const auto hit = ground.intersect(geodeticToEcef(lat, lon, 2000.0), -upAt(lat, lon));
@@ -243,7 +255,7 @@ RgbImage exactRender(const Camera& c, const TerrainGround& g) {
 
 TEST(TerrainGround, RendersWhatExactRayCastsSeeAlsoWhereTheRidgeHidesTheGround) {
     const RidgeRaster raster;
-    const auto cell = std::make_shared<DtedCell>(raster.path());
+    const auto cell = std::make_shared<DtedCell>(raster.path(), HeightReference::MeanSeaLevel);
     const TerrainGround ground(cell, -50.0);
     // Low, looking east across the ridge: its crest hides the ground behind it.
     const double fov[2] = {60.0,

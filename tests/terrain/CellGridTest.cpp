@@ -1,5 +1,7 @@
 #include "terrain/CellGrid.h"
 
+#include "camera/Geoid.h"
+
 #include "TerrainFixtures.h"
 #include "TestRasters.h"
 #include "terrain/DtedRaster.h"
@@ -82,14 +84,13 @@ TEST(CellGrid, ReadsALevel2CellPixelForPixel) {
     const std::string path = testing::fixtureCell(3601);
     GDALDatasetUniquePtr dataset = openDted(path);
     ASSERT_TRUE(dataset);
-    double g[6];
-    ASSERT_EQ(dataset->GetGeoTransform(g), CE_None);
     CellGrid grid(*dataset, path);
     EXPECT_TRUE(grid.exact());
     for (int rowsPerRead : {1, 16}) {
         grid.setRowsPerRead(rowsPerRead);
         for (int v : {0, 1, 15, 16, 17, 225, 1800, 3599, 3600, 3, 0}) {
-            EXPECT_EQ(grid.latitude(v), g[3] + v * g[5]);
+            // The posts of the 33-34 N cell, 1/3600 degree apart from its northern edge.
+            EXPECT_NEAR(grid.latitude(v), 34.0 - v / 3600.0, 1e-12);
             float heights[4];
             grid.readHeights(v, 3, 900, 4, heights);
             for (int j = 0; j < 4; ++j) {
@@ -98,7 +99,7 @@ TEST(CellGrid, ReadsALevel2CellPixelForPixel) {
         }
     }
     for (int u : {0, 16, 3600}) {
-        EXPECT_EQ(grid.longitude(u), g[0] + u * g[1]);
+        EXPECT_NEAR(grid.longitude(u), -116.0 + u / 3600.0, 1e-12);
     }
 }
 
@@ -126,6 +127,31 @@ TEST(CellGrid, InterpolatesALevel1CellAtLevel2Positions) {
     }
 }
 
+// Converted to ellipsoid heights, every post (level 2) and every point between posts (level
+// 1) rises by the EGM96 geoid height that PROJ gives at that very place, within the float
+// that carries it.
+TEST(CellGrid, AddsTheGeoidHeightAtEveryPostForEllipsoidHeights) {
+    for (int posts : {3601, 1201}) {
+        const std::string path = testing::fixtureCell(posts);
+        GDALDatasetUniquePtr dataset = openDted(path);
+        ASSERT_TRUE(dataset);
+        CellGrid grid(*dataset, path);
+        grid.convertToEllipsoidHeights();
+        for (int v : {0, 1, 899, 1800, 2701, 3599, 3600}) {
+            float heights[10];
+            grid.readHeights(v, 0, 400, 10, heights);
+            for (int j = 0; j < 10; ++j) {
+                const double latitude = 34.0 - v / 3600.0, longitude = -116.0 + 400 * j / 3600.0;
+                EXPECT_NEAR(heights[j],
+                            testing::fixtureHeight(v, 400 * j) +
+                                geoidHeightEgm96(latitude, longitude),
+                            posts == 3601 ? 1e-3 : 3e-3)
+                    << posts << " posts, " << v << " " << 400 * j;
+            }
+        }
+    }
+}
+
 // Heights at known posts of a real SRTM-derived level-1 cell (33-34 N, 116-115 W).
 TEST(CellGrid, ReadsKnownPostsOfARealLevel1Cell) {
     const std::string path = std::string(SKYFRAME_TESTDATA) + "/n33_w116_3arc_v2.dt1";
@@ -145,8 +171,11 @@ TEST(CellGrid, ReadsKnownPostsOfARealLevel1Cell) {
         grid.readHeights(post.v, post.u, 1, 1, &height);
         EXPECT_EQ(height, post.height) << post.v << " " << post.u;
     }
-    EXPECT_NEAR(grid.latitude(1800), 33.5 + 0.5 / 3600, 1e-9);
-    EXPECT_NEAR(grid.longitude(1800), -115.5 - 0.5 / 3600, 1e-9);
+    // DTED posts lie on whole arc-seconds: the centre post is the cell's centre.
+    EXPECT_NEAR(grid.latitude(1800), 33.5, 1e-9);
+    EXPECT_NEAR(grid.longitude(1800), -115.5, 1e-9);
+    EXPECT_NEAR(grid.latitude(3600), 33.0, 1e-9);
+    EXPECT_NEAR(grid.longitude(0), -116.0, 1e-9);
 }
 
 } // namespace

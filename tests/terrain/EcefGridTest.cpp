@@ -24,8 +24,8 @@ TEST(EcefGrid, GivesTheSameBitsAsGeodeticToEcef) {
 }
 
 TEST(EcefGrid, GivesTheSameBitsOnATileGrid) {
-    const double top = 34.0 + 0.5 / 3600;
-    const double left = -116.0 - 0.5 / 3600;
+    const double top = 34.0;
+    const double left = -116.0;
     for (int v = 0; v < 3600; v += 7) {
         const double latitude = top + v * (-1.0 / 3600);
         const EcefLatitude row(latitude);

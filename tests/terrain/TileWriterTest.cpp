@@ -11,6 +11,7 @@
 #include <osg/NodeVisitor>
 #include <osgDB/ReadFile>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -45,14 +46,19 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// Where the posts of a one-degree cell are: a DTED cell's north-west post lies on the whole
+// degrees of its north-west corner, and its posts are 1/3600 degree apart at level 2.
 struct GeoTransform {
-    double g[6];
+    double north = 0.0, west = 0.0; // degrees
     explicit GeoTransform(const std::string& path) {
         GDALDatasetUniquePtr d = openDted(path);
+        double g[6];
         EXPECT_TRUE(d && d->GetGeoTransform(g) == CE_None) << path;
+        north = std::round(g[3]);
+        west = std::round(g[0]);
     }
-    double latitude(int v) const { return g[3] + v * g[5]; }
-    double longitude(int u) const { return g[0] + u * g[1]; }
+    double latitude(int v) const { return north - v / 3600.0; }
+    double longitude(int u) const { return west + u / 3600.0; }
 };
 
 // The reports a tile writer prints for a cell.
@@ -338,8 +344,8 @@ TEST(Create1x1mix, JoinsTwoCellsInOneTile) {
     ASSERT_EQ(text.size(), 2u * 50625 + 2u * 449 * 224);
     // Level-2 positions over a 121-post cell: 16 grid pixels are 16 arc-seconds.
     const auto at = [](int south, int v, int u) {
-        const double lat = south + 1 + 0.5 / 3600 - v / 3600.0;
-        const double lon = -116 - 0.5 / 3600 + u / 3600.0;
+        const double lat = south + 1 - v / 3600.0;
+        const double lon = -116 + u / 3600.0;
         return vertexLine(lat, lon, fixtureHeight(v, u));
     };
     const auto near = [](const std::string& actual, const std::string& expected) {
@@ -365,7 +371,8 @@ TEST(Create1x1mix, WritesTheSampleAtLatitude0Longitude0AsTheEquatorialRadius) {
     TempFolder folder;
     const std::string zero = testing::makeGeoTiff(
         folder.path() + "/zero00.tif", 3601, 3601, GDT_Int16, [](GDALDataset& d) {
-            const double g[6] = {0.0, 1.0 / 3600, 0.0, 0.0, 0.0, -1.0 / 3600};
+            // Its north-west post, the centre of its first pixel, at latitude 0, longitude 0.
+            const double g[6] = {-0.5 / 3600, 1.0 / 3600, 0.0, 0.5 / 3600, 0.0, -1.0 / 3600};
             d.SetGeoTransform(const_cast<double*>(g));
         });
     ::testing::internal::CaptureStdout();
@@ -412,8 +419,8 @@ TEST(WriteHalfLevels2And3, WritesTilesThatOsgDbLoadsIntoTheEarthCentredFrame) {
          {Sample{0, 0}, Sample{0, 224}, Sample{224, 0}, Sample{224, 224}, Sample{112, 57}}) {
         const int v = 900 + 4 * s.k;
         const int u = 1800 + 4 * s.j;
-        const Eigen::Vector3d p = geodeticToEcef(
-            34 + 0.5 / 3600 - v / 3600.0, -116 - 0.5 / 3600 + u / 3600.0, fixtureHeight(v, u));
+        const Eigen::Vector3d p =
+            geodeticToEcef(34 - v / 3600.0, -116 + u / 3600.0, fixtureHeight(v, u));
         const osg::Vec3f expected(p.x(), p.y(), p.z());
         float nearest = std::numeric_limits<float>::max();
         for (const osg::Vec3f& vertex : collector.vertices) {

@@ -8,6 +8,7 @@
 #include <osg/Group>
 #include <osgDB/ReadFile>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -52,13 +53,15 @@ protected:
         cell = testing::fixtureCell(121);
     }
 
-    // Stand-ins under the writers' names for both halves of the cell.
+    // Stand-ins under the writers' names for both halves of the cell, recorded as written
+    // with the options prepareTreeTiles uses by default.
     void writeAllStandIns() {
         for (int half : {kNorthHalf, kSouthHalf}) {
             for (const TilePosition& t : halfTilePositions(half)) {
                 writeStandIn(makeTileFileName(tiles, "a33w16", t.level, t.x, t.y));
             }
         }
+        writeTileOptions(tiles, "a33w16", HeightReference::MeanSeaLevel);
     }
 
     TempFolder folder;
@@ -80,7 +83,48 @@ TEST_F(TreeFilesTest, LinksTheWrittenTilesToTheTreeNamesWithoutRewritingThem) {
     }
     // Again: existing tree names are replaced, not refused.
     EXPECT_EQ(prepareTreeTiles(tiles, cell, cell), 0);
-    EXPECT_EQ(testing::listFolder(tiles).size(), 2u * 273);
+    EXPECT_EQ(testing::listFolder(tiles).size(), 2u * 273 + 1u); // and the options
+}
+
+// Tiles are reused only while they are fresh: all there, no older than their cell, written
+// with the same options.
+TEST_F(TreeFilesTest, RewritesTilesThatAreMissingStaleOrWrittenOtherwise) {
+    const std::string level3 = makeTileFileName(tiles, "a33w16", 3, 9, 4); // southern half
+    const std::string options = tileOptionsFileName(tiles, "a33w16");
+    struct Case {
+        const char* name;
+        void (*spoil)(const std::string& tile, const std::string& options);
+        bool rewritten;
+    };
+    const Case cases[] = {
+        {"fresh", [](const std::string&, const std::string&) {}, false},
+        {"a tile missing", [](const std::string& tile, const std::string&) { fs::remove(tile); },
+         true},
+        {"a tile older than its cell",
+         [](const std::string& tile, const std::string&) {
+             fs::last_write_time(tile, fs::last_write_time(testing::fixtureCell(121)) -
+                                           std::chrono::hours(1));
+         },
+         true},
+        {"no record of the options",
+         [](const std::string&, const std::string& options) { fs::remove(options); }, true},
+        {"other heights",
+         [](const std::string&, const std::string& options) {
+             std::ofstream(options) << "heights=ellipsoid\n";
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeAllStandIns();
+        c.spoil(level3, options);
+        ::testing::internal::CaptureStdout();
+        ASSERT_EQ(prepareTreeTiles(tiles, cell, cell), 0);
+        ::testing::internal::GetCapturedStdout();
+        // A written tile has 50625 vertices, a stand-in three.
+        EXPECT_EQ(fs::file_size(level3) > 1000000, c.rewritten);
+        EXPECT_EQ(testing::readText(options), "heights=msl\n");
+    }
 }
 
 TEST_F(TreeFilesTest, FailsWhenMissingTilesCannotBeWritten) {

@@ -4,6 +4,7 @@
 
 #include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
+#include "terrain/VoidFill.h"
 
 #include <gdal_priv.h>
 
@@ -137,7 +138,7 @@ Rgb scaled(Rgb c, double k) {
 
 } // namespace
 
-DtedCell::DtedCell(const std::string& path) {
+DtedCell::DtedCell(const std::string& path, HeightReference heights) {
     std::string whyNot;
     GDALDatasetUniquePtr dataset = openDted(path, &whyNot);
     if (!dataset) {
@@ -146,7 +147,12 @@ DtedCell::DtedCell(const std::string& path) {
     // The tiler's view of the cell, so that the picture's terrain lies where the viewer's
     // terrain tiles put it: the same check of the cell's geometry, and the same positions
     // and heights. Its grid holds the posts at every step-th grid pixel.
+    CellGrid{*dataset, path};
+    fillVoids(dataset, path);
     CellGrid grid(*dataset, path);
+    if (heights == HeightReference::Ellipsoid) {
+        grid.convertToEllipsoidHeights();
+    }
     const int width = dataset->GetRasterXSize();
     const int height = dataset->GetRasterYSize();
     if (width != height || CellGrid::kPixels % (width - 1) != 0) {
@@ -167,14 +173,9 @@ DtedCell::DtedCell(const std::string& path) {
         grid.readHeights(row * step, 0, step, columns_,
                          &heights_[static_cast<size_t>(row) * columns_]);
     }
-    int hasNoData = 0;
-    const double noData = dataset->GetRasterBand(1)->GetNoDataValue(&hasNoData);
     minHeight_ = std::numeric_limits<double>::infinity();
     maxHeight_ = -std::numeric_limits<double>::infinity();
-    for (float& h : heights_) {
-        if ((hasNoData && h == static_cast<float>(noData)) || !std::isfinite(h)) {
-            h = 0.0f;
-        }
+    for (const float h : heights_) {
         minHeight_ = std::min(minHeight_, static_cast<double>(h));
         maxHeight_ = std::max(maxHeight_, static_cast<double>(h));
     }

@@ -4,6 +4,8 @@
 
 #include "Ground.h"
 
+#include "terrain/GeoidPatch.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,14 +14,15 @@ namespace skyframe {
 
 // The posts of a one-degree elevation cell (DTED levels 0, 1 and 2), read whole through the
 // terrain tiler's raster access, at the positions the tiler gives them, so that the terrain
-// drawn from it lies where the viewer's terrain tiles do. Heights are used as metres above
-// the ellipsoid, as the tiles use them. Void posts (the raster's no-data value) count as
-// height 0.
+// drawn from it lies where the viewer's terrain tiles do: by default the stored (mean sea
+// level) heights plus the EGM96 geoid height, above the ellipsoid as the tiler writes them.
+// Void posts are filled from their neighbours as the tiler fills them.
 class DtedCell {
 public:
     // Throws std::runtime_error naming the file when GDAL cannot open or read it, or when it
     // is not a north-up one-degree cell of a DTED level's square post grid.
-    explicit DtedCell(const std::string& path);
+    explicit DtedCell(const std::string& path,
+                      HeightReference heights = HeightReference::Ellipsoid);
 
     int columns() const { return columns_; }
     int rows() const { return rows_; }

@@ -1,9 +1,12 @@
 // skyframe-tiler: DTED cells to quadtree OBJ tiles in Earth-centred metres, and paged
 // level-of-detail trees over them for the viewer.
 
+#include "CliSupport.h"
+
 #include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
 #include "terrain/DtedReport.h"
+#include "terrain/GeoidPatch.h"
 #include "terrain/PagedTree.h"
 #include "terrain/SyntheticCell.h"
 #include "terrain/TileReaderMessages.h"
@@ -11,6 +14,8 @@
 #include "terrain/TileWriter.h"
 #include "terrain/TreeFiles.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +23,6 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,9 +33,13 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: skyframe-tiler info CELL\n"
     "       skyframe-tiler tiles CELL OUTDIR [--half north|south|both] [--level 1|2|3]\n"
-    "       skyframe-tiler mix CELL_A CELL_B OUTDIR\n"
+    "                            [--heights ellipsoid|msl]\n"
+    "       skyframe-tiler mix CELL_A CELL_B OUTDIR [--heights ellipsoid|msl]\n"
     "       skyframe-tiler tree CELL_A CELL_B OUTDIR [--out FILE.osgb|FILE.osgt]\n"
-    "       skyframe-tiler synth SOUTH WEST FILE [--posts 121|1201|3601]\n";
+    "                           [--heights ellipsoid|msl]\n"
+    "       skyframe-tiler synth SOUTH WEST FILE [--posts 121|1201|3601]\n"
+    "options of every command: -q (no progress), -v (the writers' reports on standard "
+    "output)\n";
 
 constexpr const char* kHelp =
     "Turns one-degree DTED cells into Wavefront OBJ tiles in Earth-centred (WGS84) metres,\n"
@@ -56,20 +64,35 @@ constexpr const char* kHelp =
     "                   write a synthetic DTED cell over SOUTH ... SOUTH+1 degrees of\n"
     "                   latitude and WEST ... WEST+1 of longitude (default 3601 posts, DTED\n"
     "                   level 2), for demonstrations and benchmarks: a desert shore with\n"
-    "                   eroded ranges, modelled on the sample mission's area (33 -116)\n"
+    "                   eroded ranges, modelled on the sample mission's area (33 -116); its\n"
+    "                   heights are stored above mean sea level, as DTED's are, so that the\n"
+    "                   tiles (above the ellipsoid) have the modelled relief\n"
+    "\n"
+    "Heights: DTED stores heights above mean sea level (the EGM96 geoid); the viewer's scene\n"
+    "is in heights above the WGS84 ellipsoid. The tiles carry ellipsoid heights (the geoid\n"
+    "height, from PROJ's egm96_15.gtx, added to every post) unless --heights msl keeps the\n"
+    "heights as stored. Void posts are filled from their neighbours. Vertices lie at the\n"
+    "posts' own positions.\n"
     "\n"
     "A cell's tile stem is the six characters in front of the last four of its path\n"
-    "(\"n33w16\" for \"cells/n33w16.dt2\"). Reports go to standard output, errors and progress\n"
-    "to standard error. Exit status: 0 success, 1 failure, 2 usage.\n";
+    "(\"n33w16\" for \"cells/n33w16.dt2\"); a cell whose path gives no such name (the DTED\n"
+    "layout \"dted/w116/n33.dt1\", short names) is named from its corner (\"n33_w116\").\n"
+    "Standard output carries the report of info (and the writers' reports with -v);\n"
+    "progress (-q silences it), a summary and errors go to standard error. Every cell,\n"
+    "option and output folder is checked before any work. Tiles are written under a\n"
+    "temporary name and renamed; tree reuses tiles no older than their cell and written\n"
+    "with the same --heights. Exit status: 0 success, 1 failure, 2 usage.\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Positional arguments and --name value options of one subcommand.
+// Positional arguments, --name value options and the -q / -v flags of one subcommand.
 struct Arguments {
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::string>> options;
+    bool quiet = false;
+    bool verbose = false;
 
     std::string option(const std::string& name, const std::string& fallback) const {
         for (const auto& [key, value] : options) {
@@ -86,12 +109,10 @@ Arguments parse(int argc, char** argv, int first, std::size_t positionals,
     Arguments args;
     for (int i = first; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            bool known = false;
-            for (const std::string& name : allowed) {
-                known = known || name == arg;
-            }
-            if (!known) {
+        if (arg == "-q" || arg == "-v") {
+            (arg == "-q" ? args.quiet : args.verbose) = true;
+        } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            if (std::find(allowed.begin(), allowed.end(), arg) == allowed.end()) {
                 throw UsageError("unknown option " + arg);
             }
             if (i + 1 >= argc) {
@@ -109,41 +130,19 @@ Arguments parse(int argc, char** argv, int first, std::size_t positionals,
     return args;
 }
 
-// "dir" -> "dir/", made if missing.
-std::string outputPrefix(const std::string& directory) {
-    std::error_code ec;
-    fs::create_directories(directory, ec);
-    if (ec || !fs::is_directory(directory)) {
-        throw std::runtime_error("cannot make output folder \"" + directory +
-                                 "\": " + (ec ? ec.message() : "not a folder"));
+HeightReference heightsOption(const Arguments& args) {
+    const std::string heights = args.option("--heights", "ellipsoid");
+    if (heights == "ellipsoid") {
+        return HeightReference::Ellipsoid;
     }
-    return directory.back() == '/' ? directory : directory + "/";
+    if (heights == "msl") {
+        return HeightReference::MeanSeaLevel;
+    }
+    throw UsageError("--heights must be ellipsoid or msl, not \"" + heights + "\"");
 }
 
-// Shows "tile n of total" on standard error when it is a terminal.
-class Progress {
-public:
-    explicit Progress(int total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {}
-    ~Progress() {
-        if (shown_ && done_ > 0) {
-            std::cerr << '\n';
-        }
-    }
-    TileDone callback() {
-        return [this](const std::string& tile) {
-            ++done_;
-            if (shown_) {
-                std::cerr << "\rtile " << done_ << " of " << total_ << ": "
-                          << fs::path(tile).filename().string() << "\033[K" << std::flush;
-            }
-        };
-    }
-
-private:
-    int total_;
-    bool shown_;
-    int done_ = 0;
-};
+// An OBJ tile of 225 x 225 samples takes about 4 MB.
+constexpr unsigned long long kTileBytes = 4200000;
 
 int tilesPerHalf(int fromLevel) {
     const int perLevel[] = {0, 1, 8, 128};
@@ -175,7 +174,6 @@ int runInfo(const Arguments& args) {
 }
 
 int runTiles(const Arguments& args) {
-    const std::string& cell = args.positional[0];
     const std::string half = args.option("--half", "both");
     const std::string levelText = args.option("--level", "1");
     if (half != "north" && half != "south" && half != "both") {
@@ -185,7 +183,7 @@ int runTiles(const Arguments& args) {
         throw UsageError("--level must be 1, 2 or 3, not \"" + levelText + "\"");
     }
     const int level = std::stoi(levelText);
-    const std::string prefix = outputPrefix(args.positional[1]);
+    const HeightReference heights = heightsOption(args);
     std::vector<int> halves;
     if (half != "south") {
         halves.push_back(kNorthHalf);
@@ -193,71 +191,188 @@ int runTiles(const Arguments& args) {
     if (half != "north") {
         halves.push_back(kSouthHalf);
     }
-    Progress progress(tilesPerHalf(level) * static_cast<int>(halves.size()));
+    const int total = tilesPerHalf(level) * static_cast<int>(halves.size());
+    Summary summary;
+    const CheckedCell cell = checkCell(args.positional[0]);
+    const std::string stem = tileStem(cell.path);
+    checkWritable(args.positional[1], total * kTileBytes);
+    OutputFolder folder(args.positional[1]);
+    Progress progress(total, args.quiet);
     for (int selector : halves) {
-        if (const int status = writeTileLevel(level, selector, cell, prefix, progress.callback())) {
+        std::vector<TilePosition> tiles = halfTilePositions(selector);
+        tiles.erase(std::remove_if(tiles.begin(), tiles.end(),
+                                   [level](const TilePosition& t) {
+                                       return static_cast<int>(t.level) < level;
+                                   }),
+                    tiles.end());
+        if (tilesReusable(folder.prefix(), stem, cell.path, tiles, heights)) {
+            summary.reused += static_cast<int>(tiles.size());
+            progress.skip(static_cast<int>(tiles.size()));
+            continue;
+        }
+        QuietStdout quiet(!args.verbose);
+        if (const int status = writeTileLevel(level, selector, cell.path, folder.prefix(),
+                                              progress.tileCallback(), heights)) {
             return status;
         }
     }
+    writeTileOptions(folder.prefix(), stem, heights);
+    folder.keep();
+    summary.cells = 1;
+    summary.written = progress.tilesDone();
+    summary.voidsFilled = cell.voids;
+    summary.print();
     return 0;
 }
 
 int runMix(const Arguments& args) {
-    const std::string prefix = outputPrefix(args.positional[2]);
-    return create1x1mix(args.positional[0], args.positional[1], prefix);
+    const HeightReference heights = heightsOption(args);
+    Summary summary;
+    const CheckedCell a = checkCell(args.positional[0]);
+    const CheckedCell b = checkCell(args.positional[1]);
+    tileStem(a.path);
+    tileStem(b.path);
+    checkWritable(args.positional[2], kTileBytes * 2);
+    OutputFolder folder(args.positional[2]);
+    Progress progress(1, args.quiet);
+    int status = 0;
+    {
+        QuietStdout quiet(!args.verbose);
+        status = create1x1mix(a.path, b.path, folder.prefix(), progress.tileCallback(), heights);
+    }
+    if (status == 0) {
+        folder.keep();
+        summary.cells = a.path == b.path ? 1 : 2;
+        summary.written = progress.tilesDone();
+        summary.voidsFilled = a.voids + (a.path == b.path ? 0 : b.voids);
+        summary.print();
+    }
+    return status;
+}
+
+// The file formats OpenSceneGraph writes a scene graph in.
+bool isSceneFile(const std::string& path) {
+    const std::string extension = fs::path(path).extension().string();
+    for (const char* known : {".osgb", ".osgt", ".osgx", ".osg", ".ive"}) {
+        if (extension == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The tree's cells must be one cell twice or B directly north of A.
+void checkTreeCells(const CheckedCell& a, const CheckedCell& b) {
+    const bool same = a.corner.south == b.corner.south && a.corner.west == b.corner.west;
+    const bool north = b.corner.south == a.corner.south + 1 && b.corner.west == a.corner.west;
+    if (!same && !north) {
+        throw std::runtime_error("\"" + b.path + "\" (" + cellName(b.corner) + ") is neither \"" +
+                                 a.path + "\" (" + cellName(a.corner) +
+                                 ") itself nor the cell directly north of it: a tree covers "
+                                 "the northern half of CELL_A and the southern half of CELL_B");
+    }
 }
 
 int runTree(const Arguments& args) {
-    const std::string& cellA = args.positional[0];
-    const std::string& cellB = args.positional[1];
-    const std::string prefix = outputPrefix(args.positional[2]);
-    const std::string treePath = args.option("--out", prefix + "quadtree_" + tileStem(cellA) +
-                                                          "___" + tileStem(cellB) + ".osgb");
+    const HeightReference heights = heightsOption(args);
+    const std::string outOption = args.option("--out", "");
+    if (!outOption.empty() && !isSceneFile(outOption)) {
+        throw UsageError("--out must name an OpenSceneGraph file (.osgb, .osgt, .osgx, .osg, "
+                         ".ive), not \"" +
+                         outOption + "\"");
+    }
+    Summary summary;
+    const CheckedCell a = checkCell(args.positional[0]);
+    const CheckedCell b = checkCell(args.positional[1]);
+    checkTreeCells(a, b);
+    const std::string stemA = tileStem(a.path), stemB = tileStem(b.path);
+    const std::string& outDir = args.positional[2];
+    if (!outOption.empty()) {
+        checkWritable(fs::path(fs::absolute(outOption)).parent_path().string(), 1000000);
+    }
+    checkWritable(outDir, 2 * tilesPerHalf(1) * kTileBytes);
+    OutputFolder folder(outDir);
+    const std::string treePath =
+        outOption.empty() ? folder.prefix() + "quadtree_" + stemA + "___" + stemB + ".osgb"
+                          : outOption;
+    Progress progress(2 * tilesPerHalf(1) + 1, args.quiet);
     {
-        Progress progress(2 * tilesPerHalf(1));
-        if (const int status = prepareTreeTiles(prefix, cellA, cellB, progress.callback())) {
+        QuietStdout quiet(!args.verbose);
+        if (const int status = prepareTreeTiles(folder.prefix(), a.path, b.path,
+                                                progress.tileCallback(), heights)) {
             return status;
         }
+        TileReaderMessages::install();
+        UnreadableTiles unreadable;
+        osg::ref_ptr<osg::PagedLOD> root =
+            buildPagedTree(folder.prefix(), a.path, b.path, &unreadable);
+        std::fflush(stdout);
+        if (!unreadable.empty()) {
+            throw std::runtime_error(std::to_string(unreadable.size()) +
+                                     " tiles could not be read; tree \"" + treePath +
+                                     "\" not written");
+        }
+        writeTreeFile(*root, folder.prefix(), treePath);
     }
-    TileReaderMessages::install();
-    UnreadableTiles unreadable;
-    osg::ref_ptr<osg::PagedLOD> root = buildPagedTree(prefix, cellA, cellB, &unreadable);
-    std::fflush(stdout);
-    if (!unreadable.empty()) {
-        throw std::runtime_error(std::to_string(unreadable.size()) +
-                                 " tiles could not be read; tree \"" + treePath + "\" not written");
-    }
-    writeTreeFile(*root, prefix, treePath);
+    progress.set(1.0);
+    folder.keep();
+    summary.cells = a.path == b.path ? 1 : 2;
+    summary.written = progress.tilesDone();
+    summary.reused = 2 * tilesPerHalf(1) - summary.written;
+    summary.voidsFilled = a.voids + (a.path == b.path ? 0 : b.voids);
+    summary.print();
     std::cerr << "tree written to \"" << treePath << "\"\n";
     return 0;
 }
 
-int runSynth(const Arguments& args) {
+struct SynthArguments {
+    int south = 0, west = 0, posts = 0;
+};
+
+SynthArguments synthArguments(const Arguments& args) {
     std::size_t end = 0;
     const std::string& southText = args.positional[0];
     const std::string& westText = args.positional[1];
-    int south = 0;
-    int west = 0;
-    int posts = 0;
+    SynthArguments s;
     try {
-        south = std::stoi(southText, &end);
-        if (end != southText.size() || south < -90 || south > 89) {
+        s.south = std::stoi(southText, &end);
+        if (end != southText.size() || s.south < -90 || s.south > 89) {
             throw std::invalid_argument(southText);
         }
-        west = std::stoi(westText, &end);
-        if (end != westText.size() || west < -180 || west > 179) {
+        s.west = std::stoi(westText, &end);
+        if (end != westText.size() || s.west < -180 || s.west > 179) {
             throw std::invalid_argument(westText);
         }
-        posts = std::stoi(args.option("--posts", "3601"));
+        s.posts = std::stoi(args.option("--posts", "3601"));
     } catch (const std::logic_error&) {
         throw UsageError("SOUTH must be a whole latitude -90 ... 89 and WEST a whole longitude "
                          "-180 ... 179");
     }
-    if (posts != 121 && posts != 1201 && posts != 3601) {
+    if (s.posts != 121 && s.posts != 1201 && s.posts != 3601) {
         throw UsageError("--posts must be 121, 1201 or 3601");
     }
-    makeDtedCell(args.positional[2], south, west, posts,
-                 [posts](int row, int column) { return syntheticRelief(row, column, posts); });
+    return s;
+}
+
+int runSynth(const Arguments& args) {
+    const SynthArguments s = synthArguments(args);
+    const std::string& path = args.positional[2];
+    // Two bytes a post and a few kilobytes of headers, and as much again for the temporary
+    // copy GDAL makes.
+    const unsigned long long bytes = 2ull * (2ull * s.posts * s.posts + 12ull * s.posts + 4000);
+    checkWritable(fs::path(fs::absolute(path)).parent_path().string(), bytes);
+    // The relief is modelled in the scene's ellipsoid heights; the cell stores them above
+    // mean sea level, which the tiler's ellipsoid heights turn back into the relief.
+    const GeoidPatch geoid(s.south, s.south + 1, s.west, s.west + 1);
+    const double spacing = 1.0 / (s.posts - 1);
+    Progress progress(1, args.quiet);
+    makeDtedCell(
+        path, s.south, s.west, s.posts,
+        [&](int row, int column) {
+            return syntheticRelief(row, column, s.posts) -
+                   geoid.at(s.south + 1 - row * spacing, s.west + column * spacing);
+        },
+        [&progress](double fraction) { progress.set(fraction); });
     return 0;
 }
 
@@ -271,34 +386,50 @@ bool wantsHelp(int argc, char** argv) {
     return false;
 }
 
+int runCommand(int argc, char** argv) {
+    if (argc < 2) {
+        throw UsageError("missing subcommand");
+    }
+    const std::string command = argv[1];
+    if (command == "info") {
+        return runInfo(parse(argc, argv, 2, 1, {}));
+    }
+    if (command == "tiles") {
+        return runTiles(parse(argc, argv, 2, 2, {"--half", "--level", "--heights"}));
+    }
+    if (command == "mix") {
+        return runMix(parse(argc, argv, 2, 3, {"--heights"}));
+    }
+    if (command == "tree") {
+        return runTree(parse(argc, argv, 2, 3, {"--out", "--heights"}));
+    }
+    if (command == "synth") {
+        return runSynth(parse(argc, argv, 2, 3, {"--posts"}));
+    }
+    throw UsageError("unknown subcommand \"" + command + "\"");
+}
+
+// Whatever was written to standard output must have arrived: a full disk or a closed pipe
+// is a failure, not a success with a truncated report.
+int checkStandardOutput(int status) {
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) {
+        std::cerr << "skyframe-tiler: cannot write standard output: " << std::strerror(errno)
+                  << '\n';
+        return 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     try {
         if (wantsHelp(argc, argv)) {
             std::cout << kUsage << '\n' << kHelp;
-            return 0;
+            return checkStandardOutput(0);
         }
-        if (argc < 2) {
-            throw UsageError("missing subcommand");
-        }
-        const std::string command = argv[1];
-        if (command == "info") {
-            return runInfo(parse(argc, argv, 2, 1, {}));
-        }
-        if (command == "tiles") {
-            return runTiles(parse(argc, argv, 2, 2, {"--half", "--level"}));
-        }
-        if (command == "mix") {
-            return runMix(parse(argc, argv, 2, 3, {}));
-        }
-        if (command == "tree") {
-            return runTree(parse(argc, argv, 2, 3, {"--out"}));
-        }
-        if (command == "synth") {
-            return runSynth(parse(argc, argv, 2, 3, {"--posts"}));
-        }
-        throw UsageError("unknown subcommand \"" + command + "\"");
+        return checkStandardOutput(runCommand(argc, argv));
     } catch (const UsageError& e) {
         std::cerr << "skyframe-tiler: " << e.what() << '\n' << kUsage;
         return 2;
