@@ -161,10 +161,27 @@ void store(const Eg0104ElementInfo& info, double v, KlvRecord& r, Eg0104Extras& 
     x.corners |= 1u << corner;
 }
 
+// The azimuth of the line of sight from true north. The frame centre is where the line of
+// sight meets the ground, so its bearing from the sensor is that azimuth by definition;
+// the set's own angle to north is not always from true north (the aphill recording's is
+// from UTM grid north: 1.47 degrees off on every packet, the grid convergence of zone 18
+// there) and is used only without a frame centre.
+double trueAzimuth(const KlvRecord& r, const Eg0104Extras& x) {
+    const bool positions =
+        r.carries(&KlvRecord::sensorLatitude) && r.carries(&KlvRecord::sensorLongitude) &&
+        r.carries(&KlvRecord::frameCenterLatitude) && r.carries(&KlvRecord::frameCenterLongitude);
+    if (!positions || (r.sensorLatitude == r.frameCenterLatitude &&
+                       r.sensorLongitude == r.frameCenterLongitude)) {
+        return x.azimuth;
+    }
+    return localBearing(r.sensorLatitude, r.sensorLongitude, r.frameCenterLatitude,
+                        r.frameCenterLongitude);
+}
+
 void finish(KlvRecord& r, const Eg0104Extras& x) {
     if (x.hasAzimuth && x.hasObliquity) {
         const RelativePointing p = relativePointing(r.platformHeading, r.platformPitch,
-                                                    r.platformRoll, x.azimuth, x.obliquity);
+                                                    r.platformRoll, trueAzimuth(r, x), x.obliquity);
         markPresent(r, &KlvRecord::sensorAzimuth, p.azimuth);
         markPresent(r, &KlvRecord::sensorElevation, p.elevation);
     }

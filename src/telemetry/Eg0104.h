@@ -30,7 +30,7 @@ enum class Eg0104Element {
     SensorAltitude,       // metres above mean sea level, float
     HorizontalFov,        // degrees, float
     VerticalFov,          // degrees, float
-    SensorAzimuth,        // "angle to north": line of sight from true north, degrees, float
+    SensorAzimuth,        // "angle to north" of the line of sight, degrees, float
     SensorObliquity,      // line of sight above the local horizontal, degrees, float
     SensorRoll,           // degrees, float
     SlantRange,           // metres, float (read and checked, not kept)
@@ -66,9 +66,12 @@ const Eg0104ElementInfo* findEg0104Element(const unsigned char* key);
 //   value  first byte of the first element's key (may be null when length is 0)
 //   length the value's byte count; nothing at or beyond value[length] is read
 // Elements with unknown keys are stepped over by their BER length and counted in
-// counts->unknown. The absolute pointing (angle to north, obliquity) is turned into the
-// platform-relative sensorAzimuth / sensorElevation that the rotation chain takes
-// (relativePointing); sensorRoll is kept as the set gives it. The altitude is mean sea
+// counts->unknown. The absolute pointing is turned into the platform-relative
+// sensorAzimuth / sensorElevation that the rotation chain takes (relativePointing): the
+// elevation is the obliquity (negative below the horizon), the azimuth the true bearing of
+// the frame centre from the sensor when the set carries both positions, else the angle to
+// north. Without both angles the record carries no sensor pointing. sensorRoll is kept as
+// the set gives it. The altitude is mean sea
 // level and goes into sensorAltitude unchanged, as ST 0601 tag 15 does. Platform heading
 // is brought into 0..360 as in ST 0601.
 // Returns 0; -2 when a known element's size is not the document's (the walk stops after

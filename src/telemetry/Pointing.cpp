@@ -33,12 +33,29 @@ RelativePointing relativePointing(double heading, double pitch, double roll, dou
     RelativePointing out;
     const double horizontal = std::hypot(x, y);
     out.elevation = std::atan2(-z, horizontal) * kRadToDeg;
-    double azimuth = horizontal > 0.0 ? std::atan2(y, x) * kRadToDeg : 0.0;
+    // Below this the line of sight runs along the down axis and its azimuth is only noise.
+    constexpr double kVertical = 1e-12;
+    double azimuth = horizontal > kVertical ? std::atan2(y, x) * kRadToDeg : 0.0;
     if (azimuth < 0.0) {
         azimuth += 360.0;
     }
     out.azimuth = azimuth;
     return out;
+}
+
+double localBearing(double latitude, double longitude, double toLatitude, double toLongitude) {
+    constexpr double a = 6378137.0;
+    constexpr double e2 = 0.006694379990141124;
+    const double phi = latitude * kDegToRad;
+    const double w = 1.0 - e2 * std::sin(phi) * std::sin(phi);
+    const double meridian = a * (1.0 - e2) / (w * std::sqrt(w));
+    const double primeVertical = a / std::sqrt(w);
+    double dLon = toLongitude - longitude;
+    dLon -= 360.0 * std::round(dLon / 360.0);
+    const double north = (toLatitude - latitude) * kDegToRad * meridian;
+    const double east = dLon * kDegToRad * primeVertical * std::cos(phi);
+    const double bearing = std::atan2(east, north) * kRadToDeg;
+    return bearing < 0.0 ? bearing + 360.0 : bearing;
 }
 
 } // namespace skyframe

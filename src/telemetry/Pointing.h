@@ -24,4 +24,10 @@ struct RelativePointing {
 RelativePointing relativePointing(double heading, double pitch, double roll, double absoluteAzimuth,
                                   double absoluteElevation);
 
+// True bearing from the first point to the second (degrees from north, clockwise, 0..360),
+// in the local frame of the first on the WGS84 ellipsoid: meridian and prime-vertical radii
+// turn the differences of latitude and longitude into metres north and east. Meant for
+// points a few kilometres apart, such as a sensor and the centre of its picture.
+double localBearing(double latitude, double longitude, double toLatitude, double toLongitude);
+
 } // namespace skyframe
