@@ -14,6 +14,8 @@ const UniversalKey kEg0104SetKey = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x01, 0x01, 0x
 namespace {
 
 constexpr uint8_t kFloat = 4;
+// Byte 7 of a universal key: the dictionary version, not part of the element's identity.
+constexpr size_t kVersionByte = 7;
 constexpr uint8_t kDouble = 8;
 
 // The RP 210 dictionary keys of the elements, as EG 0104 lists them (byte 7, the version,
@@ -56,19 +58,57 @@ const std::array<Eg0104ElementInfo, 24> kEg0104Elements = {{
 }};
 
 bool sameUniversalKey(const unsigned char* a, const unsigned char* b) {
-    constexpr size_t kVersionByte = 7;
     return std::memcmp(a, b, kVersionByte) == 0 &&
            std::memcmp(a + kVersionByte + 1, b + kVersionByte + 1,
                        kUniversalKeySize - kVersionByte - 1) == 0;
 }
 
-const Eg0104ElementInfo* findEg0104Element(const unsigned char* k) {
-    for (const Eg0104ElementInfo& info : kEg0104Elements) {
-        if (sameUniversalKey(k, info.key.data())) {
-            return &info;
+namespace {
+
+// Bytes 8-15 of a key, the part after the version byte, as one number.
+uint64_t keyTail(const unsigned char* k) {
+    uint64_t v = 0;
+    for (size_t i = kVersionByte + 1; i < kUniversalKeySize; ++i) {
+        v = (v << 8) | k[i];
+    }
+    return v;
+}
+
+// Every element key of the document begins 06 0E 2B 34 01 01 01: one comparison of that
+// prefix, then one 64-bit comparison per row.
+struct ElementIndex {
+    std::array<uint64_t, kEg0104Elements.size()> tails{};
+    ElementIndex() {
+        for (size_t i = 0; i < kEg0104Elements.size(); ++i) {
+            tails[i] = keyTail(kEg0104Elements[i].key.data());
+        }
+    }
+};
+
+// Recorders write the elements in a fixed order, so the row after the last match is tried
+// first.
+const Eg0104ElementInfo* findFrom(const unsigned char* k, size_t& hint) {
+    static const ElementIndex index;
+    if (std::memcmp(k, kEg0104Elements[0].key.data(), kVersionByte) != 0) {
+        return nullptr;
+    }
+    const uint64_t tail = keyTail(k);
+    const size_t n = index.tails.size();
+    for (size_t j = 0; j < n; ++j) {
+        const size_t i = hint + j < n ? hint + j : hint + j - n;
+        if (index.tails[i] == tail) {
+            hint = i + 1 < n ? i + 1 : 0;
+            return &kEg0104Elements[i];
         }
     }
     return nullptr;
+}
+
+} // namespace
+
+const Eg0104ElementInfo* findEg0104Element(const unsigned char* k) {
+    size_t hint = 0;
+    return findFrom(k, hint);
 }
 
 namespace {
@@ -104,33 +144,48 @@ struct Eg0104Extras {
     unsigned corners = 0; // bit i: corner value i (latitudes 0-3, longitudes 4-7) arrived
 };
 
-void markPresent(KlvRecord& r, double KlvRecord::*field, double value) {
-    r.*field = value;
-    r.markPresent(field);
+// Where an element's value goes: the field and its bit in KlvRecord::present (the row of
+// kKlvFields), set directly because this runs for every element of every set.
+struct Target {
+    double KlvRecord::*field;
+    int bit;
+};
+
+void put(KlvRecord& r, const Target& t, double value) {
+    r.*t.field = value;
+    r.present |= 1u << t.bit;
 }
+
+constexpr Target kTimestamp{&KlvRecord::timestamp, 0};
+constexpr Target kHeading{&KlvRecord::platformHeading, 1};
+constexpr Target kAzimuth{&KlvRecord::sensorAzimuth, 9};
+constexpr Target kElevation{&KlvRecord::sensorElevation, 10};
+// Indexed by Eg0104Element from PlatformPitch to FrameCenterElevation; null: not a field.
+constexpr Target kTargets[] = {
+    {&KlvRecord::platformPitch, 2},
+    {&KlvRecord::platformRoll, 3},
+    {&KlvRecord::sensorLatitude, 4},
+    {&KlvRecord::sensorLongitude, 5},
+    {&KlvRecord::sensorAltitude, 6},
+    {&KlvRecord::horizontalFov, 7},
+    {&KlvRecord::verticalFov, 8},
+    {nullptr, 0},
+    {nullptr, 0},
+    {&KlvRecord::sensorRoll, 11},
+    {nullptr, 0},
+    {&KlvRecord::frameCenterLatitude, 12},
+    {&KlvRecord::frameCenterLongitude, 13},
+    {&KlvRecord::frameCenterElevation, 14},
+};
 
 void store(const Eg0104ElementInfo& info, double v, KlvRecord& r, Eg0104Extras& x) {
     switch (info.element) {
     case E::Timestamp:
-        return markPresent(r, &KlvRecord::timestamp, v);
+        return put(r, kTimestamp, v);
     case E::PlatformHeading: {
         const double wrapped = std::fmod(v, 360.0);
-        return markPresent(r, &KlvRecord::platformHeading, wrapped < 0 ? wrapped + 360.0 : wrapped);
+        return put(r, kHeading, wrapped < 0 ? wrapped + 360.0 : wrapped);
     }
-    case E::PlatformPitch:
-        return markPresent(r, &KlvRecord::platformPitch, v);
-    case E::PlatformRoll:
-        return markPresent(r, &KlvRecord::platformRoll, v);
-    case E::SensorLatitude:
-        return markPresent(r, &KlvRecord::sensorLatitude, v);
-    case E::SensorLongitude:
-        return markPresent(r, &KlvRecord::sensorLongitude, v);
-    case E::SensorAltitude:
-        return markPresent(r, &KlvRecord::sensorAltitude, v);
-    case E::HorizontalFov:
-        return markPresent(r, &KlvRecord::horizontalFov, v);
-    case E::VerticalFov:
-        return markPresent(r, &KlvRecord::verticalFov, v);
     case E::SensorAzimuth:
         x.azimuth = v;
         x.hasAzimuth = true;
@@ -139,18 +194,14 @@ void store(const Eg0104ElementInfo& info, double v, KlvRecord& r, Eg0104Extras& 
         x.obliquity = v;
         x.hasObliquity = true;
         return;
-    case E::SensorRoll:
-        return markPresent(r, &KlvRecord::sensorRoll, v);
     case E::SlantRange:
         return;
-    case E::FrameCenterLatitude:
-        return markPresent(r, &KlvRecord::frameCenterLatitude, v);
-    case E::FrameCenterLongitude:
-        return markPresent(r, &KlvRecord::frameCenterLongitude, v);
-    case E::FrameCenterElevation:
-        return markPresent(r, &KlvRecord::frameCenterElevation, v);
     default:
         break;
+    }
+    if (info.element <= E::FrameCenterElevation) {
+        const auto i = static_cast<size_t>(info.element) - static_cast<size_t>(E::PlatformPitch);
+        return put(r, kTargets[i], v);
     }
     const int corner = static_cast<int>(info.element) - static_cast<int>(E::CornerLatitude1);
     if (corner < 4) {
@@ -182,8 +233,8 @@ void finish(KlvRecord& r, const Eg0104Extras& x) {
     if (x.hasAzimuth && x.hasObliquity) {
         const RelativePointing p = relativePointing(r.platformHeading, r.platformPitch,
                                                     r.platformRoll, trueAzimuth(r, x), x.obliquity);
-        markPresent(r, &KlvRecord::sensorAzimuth, p.azimuth);
-        markPresent(r, &KlvRecord::sensorElevation, p.elevation);
+        put(r, kAzimuth, p.azimuth);
+        put(r, kElevation, p.elevation);
     }
     r.hasCorners = x.corners == 0xFFu;
 }
@@ -197,6 +248,7 @@ int parseEg0104(KlvRecord& record, const unsigned char* value, size_t length,
     const unsigned char* p = value;
     const unsigned char* const end = value == nullptr ? value : value + length;
     int status = kKlvOk;
+    size_t hint = 0;
     while (p < end) {
         if (static_cast<size_t>(end - p) < kUniversalKeySize) {
             status = kKlvTruncated;
@@ -211,7 +263,7 @@ int parseEg0104(KlvRecord& record, const unsigned char* value, size_t length,
             break;
         }
         p += lengthBytes;
-        const Eg0104ElementInfo* info = findEg0104Element(elementKey);
+        const Eg0104ElementInfo* info = findFrom(elementKey, hint);
         if (info == nullptr) {
             if (counts != nullptr) {
                 ++counts->unknown;
