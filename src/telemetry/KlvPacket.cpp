@@ -37,7 +37,10 @@ bool frameKlvPacket(const unsigned char* data, size_t size, KlvPacket& packet) {
 
 namespace {
 
-constexpr unsigned char kLabel[4] = {0x06, 0x0E, 0x2B, 0x34};
+// The SMPTE label and the registry byte of groups (sets): what a KLV packet's key starts
+// with. The elements inside an EG 0104 set start 06 0E 2B 34 01 (dictionary items), so a
+// length that ends at an element boundary is not taken for the end of a packet.
+constexpr unsigned char kLabel[5] = {0x06, 0x0E, 0x2B, 0x34, 0x02};
 
 bool startsWithLabel(const unsigned char* p, size_t available) {
     return available >= sizeof kLabel && std::memcmp(p, kLabel, sizeof kLabel) == 0;

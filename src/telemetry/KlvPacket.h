@@ -36,7 +36,7 @@ bool isKnownSetKey(const unsigned char* key);
 
 // Frames the next packet at or after `offset` in data[0 .. size), resynchronising after
 // damage, and moves `offset` past it. A packet is taken when it fits in the data and is
-// followed by the end of the data, by a SMPTE label (06 0E 2B 34), or by nothing that holds
+// followed by the end of the data, by a SMPTE set key (06 0E 2B 34 02), or by nothing that holds
 // the key of a known set. Otherwise its length is wrong (too long, or too short so that it
 // ends inside its own value): the packet is dropped and framing restarts at the next key of
 // a known set after its first byte, so every packet after a damaged one is still framed.

@@ -1,5 +1,6 @@
 // The intake of data packets: resynchronisation after damaged lengths, the checksum policy,
 // the tally, and the ST 0601 items beyond the fifteen fields (corners, ellipsoid height).
+#include "Eg0104TestEncoder.h"
 #include "telemetry/Klv.h"
 #include "telemetry/KlvEncoder.h"
 #include "telemetry/KlvPacket.h"
@@ -85,6 +86,30 @@ TEST(Resync, GarbageBeforeAndAfterThePackets) {
     EXPECT_EQ(queue[1]->timestamp, flight(2).timestamp);
     EXPECT_EQ(tally.resyncs, 1);
     EXPECT_EQ(tally.skippedBytes, 7);
+}
+
+// A universal set whose length is cut short at an element boundary: the element keys after
+// it (06 0E 2B 34 01 ...) are not taken for packets.
+TEST(Resync, ShortLengthOfAUniversalSetEndsAtAnElement) {
+    using namespace eg0104test;
+    const std::vector<Element> elements = {
+        element(Eg0104Element::SensorLatitude, doubleBytes(38.25)),
+        element(Eg0104Element::SensorLongitude, doubleBytes(-77.37)),
+        element(Eg0104Element::SensorAltitude, floatBytes(1054.5f))};
+    Bytes damaged = encodeSet(elements);
+    ASSERT_LT(damaged[16], 0x80);
+    damaged[16] = 25; // the first element only
+    const Bytes good = encodeSet(elements);
+    Bytes data = damaged;
+    data.insert(data.end(), good.begin(), good.end());
+    recordQueue queue;
+    KlvTally tally;
+    ASSERT_EQ(appendKlvRecords(queue, data.data(), data.size(), {}, &tally), 1u);
+    EXPECT_EQ(queue[0]->set, KlvSet::Eg0104);
+    EXPECT_EQ(queue[0]->sensorAltitude, 1054.5);
+    EXPECT_EQ(tally.st0601, 0);
+    EXPECT_EQ(tally.resyncs, 1);
+    EXPECT_EQ(tally.skippedBytes, static_cast<long>(damaged.size()));
 }
 
 // ---- Checksum policy ---------------------------------------------------------------------
