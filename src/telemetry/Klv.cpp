@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <initializer_list>
 #include <iostream>
 #include <ostream>
 
@@ -185,6 +186,105 @@ int decodeKnownItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record,
 
 } // namespace
 
+namespace {
+
+// Corner items of one walk. Offsets (tags 26-33) need the frame centre, which may come in
+// any order, so they are resolved when the walk ends; full corners (tags 82-89) win.
+struct CornerItems {
+    double offset[8] = {}; // latitudes of points 1-4 at even indices, longitudes at odd
+    unsigned offsets = 0;  // bit i: offset[i] arrived
+    unsigned full = 0;     // bit i: the record's corner value i arrived in full
+};
+
+constexpr double kCornerOffsetScale = 0.075; // degrees at +-(2^15 - 1)
+
+int decodeCornerOffset(uint32_t tag, const unsigned char* bytes, int length, CornerItems& c) {
+    const auto i = static_cast<int>(tag - 26);
+    double value = 0.0;
+    const int status = decodeSigned(bytes, length, kWidth16, kCornerOffsetScale, value);
+    if (status == kKlvOk) {
+        c.offset[i] = value;
+        c.offsets |= 1u << i;
+    }
+    return status;
+}
+
+int decodeFullCorner(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length,
+                     CornerItems& c) {
+    const auto i = static_cast<int>(tag - 82);
+    const bool latitude = i % 2 == 0;
+    double* field = latitude ? &record.cornerLatitude[i / 2] : &record.cornerLongitude[i / 2];
+    const int status = decodeSigned(bytes, length, kWidth32, latitude ? 90.0 : 180.0, *field);
+    if (status == kKlvOk) {
+        c.full |= 1u << i;
+    }
+    return status;
+}
+
+void resolveCorners(KlvRecord& record, const CornerItems& c) {
+    const bool centre = record.carries(&KlvRecord::frameCenterLatitude) &&
+                        record.carries(&KlvRecord::frameCenterLongitude);
+    unsigned resolved = c.full;
+    for (int i = 0; i < 8; ++i) {
+        const unsigned bit = 1u << i;
+        if ((resolved & bit) != 0 || (c.offsets & bit) == 0 || !centre) {
+            continue;
+        }
+        if (i % 2 == 0) {
+            record.cornerLatitude[i / 2] = record.frameCenterLatitude + c.offset[i];
+        } else {
+            record.cornerLongitude[i / 2] = record.frameCenterLongitude + c.offset[i];
+        }
+        resolved |= bit;
+    }
+    record.hasCorners = resolved == 0xFFu;
+}
+
+constexpr int kChecksumTag = 1;
+constexpr uint32_t kEllipsoidHeightTag = 75;
+
+// Tags of the fifteen fields, and the checksum, which is known though not read here.
+constexpr uint64_t tagBits(std::initializer_list<int> tags) {
+    uint64_t bits = 0;
+    for (const int t : tags) {
+        bits |= uint64_t{1} << t;
+    }
+    return bits;
+}
+constexpr uint64_t kDecodedTags =
+    tagBits({kChecksumTag, 2, 5, 6, 7, 13, 14, 15, 16, 17, 18, 19, 20, 23, 24, 25});
+
+bool isCornerOffsetTag(uint32_t tag) {
+    return tag >= 26 && tag <= 33;
+}
+
+bool isFullCornerTag(uint32_t tag) {
+    return tag >= 82 && tag <= 89;
+}
+
+int decodeWalkItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length,
+                   CornerItems& corners, KlvWalkCounts* counts) {
+    int status = kKlvOk;
+    if (isCornerOffsetTag(tag)) {
+        status = decodeCornerOffset(tag, bytes, length, corners);
+    } else if (isFullCornerTag(tag)) {
+        status = decodeFullCorner(tag, bytes, record, length, corners);
+    } else if (tag == kEllipsoidHeightTag) {
+        status =
+            decodeUnsigned(bytes, length, kWidth16, 19900.0, 900.0, record.sensorEllipsoidHeight);
+        if (status == kKlvOk) {
+            record.markPresent(&KlvRecord::sensorEllipsoidHeight);
+        }
+    } else if (tag < 64 && ((kDecodedTags >> tag) & 1u) != 0) {
+        return decodeItem(tag, bytes, record, length);
+    } else if (counts != nullptr) {
+        ++counts->unknown;
+    }
+    return status;
+}
+
+} // namespace
+
 int decodeItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int length) {
     const int status = decodeKnownItem(tag, bytes, record, length);
     if (status == kKlvOk) {
@@ -199,48 +299,75 @@ int decodeItem(uint32_t tag, const unsigned char* bytes, KlvRecord& record, int 
 }
 
 int parseItems(KlvRecord& record, const unsigned char* value, int length) {
+    return parseItems(record, value, length, nullptr);
+}
+
+namespace {
+
+// Reads the tag and length of the item at p; returns null when they, or the item's value,
+// would lie beyond `end`.
+const unsigned char* itemHeader(const unsigned char* p, const unsigned char* end, uint32_t& tag,
+                                uint32_t& itemLength) {
+    tag = *p;
+    if (tag < 0x80) {
+        ++p;
+    } else {
+        const size_t used = decodeBerOid(p, static_cast<size_t>(end - p), tag);
+        if (used == 0) {
+            return nullptr;
+        }
+        p += used;
+    }
+    if (p == end) {
+        return nullptr;
+    }
+    itemLength = *p;
+    if (itemLength < 0x80) {
+        ++p;
+    } else {
+        const size_t used = decodeBerLength(p, static_cast<size_t>(end - p), itemLength);
+        if (used == 0) {
+            return nullptr;
+        }
+        p += used;
+    }
+    return itemLength > static_cast<size_t>(end - p) ? nullptr : p;
+}
+
+} // namespace
+
+int parseItems(KlvRecord& record, const unsigned char* value, int length, KlvWalkCounts* counts) {
+    record.set = KlvSet::St0601;
     if (length <= 0 || value == nullptr) {
         return kKlvOk;
     }
     const unsigned char* p = value;
     const unsigned char* const end = value + length;
+    CornerItems corners;
     int status = kKlvOk;
     while (p < end) {
-        uint32_t tag = *p;
-        if (tag < 0x80) {
-            ++p;
-        } else {
-            const size_t used = decodeBerOid(p, static_cast<size_t>(end - p), tag);
-            if (used == 0) {
-                return kKlvTruncated;
-            }
-            p += used;
+        uint32_t tag = 0;
+        uint32_t itemLength = 0;
+        p = itemHeader(p, end, tag, itemLength);
+        if (p == nullptr) {
+            status = kKlvTruncated;
+            break;
         }
-        if (p == end) {
-            return kKlvTruncated;
-        }
-        uint32_t itemLength = *p;
-        if (itemLength < 0x80) {
-            ++p;
-        } else {
-            const size_t used = decodeBerLength(p, static_cast<size_t>(end - p), itemLength);
-            if (used == 0) {
-                return kKlvTruncated;
-            }
-            p += used;
-        }
-        if (itemLength > static_cast<size_t>(end - p)) {
-            return kKlvTruncated;
-        }
-        const int itemStatus = decodeItem(tag, p, record, static_cast<int>(itemLength));
+        const int itemStatus =
+            decodeWalkItem(tag, p, record, static_cast<int>(itemLength), corners, counts);
         p += itemLength;
         if (itemStatus == kKlvWrongLength) {
-            return itemStatus;
+            status = itemStatus;
+            break;
+        }
+        if (itemStatus == kKlvOutOfRange && counts != nullptr) {
+            ++counts->outOfRange;
         }
         if (itemStatus != kKlvOk) {
             status = itemStatus;
         }
     }
+    resolveCorners(record, corners);
     return status;
 }
 

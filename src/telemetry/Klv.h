@@ -25,6 +25,12 @@ constexpr int kKlvWrongLength = -2;
 // that item is read.
 constexpr int kKlvTruncated = -3;
 
+// What a walk stepped over or could not take, for the run's summary.
+struct KlvWalkCounts {
+    long unknown = 0;    // items or elements whose tag or key has no decoder
+    long outOfRange = 0; // items holding ST 0601's "out of range" code
+};
+
 // Walks the items of a local set's value and stores the decoded tags into `record`.
 //   value  first byte of the first item (may be null when length <= 0)
 //   length the value's byte count; nothing at or beyond value[length] is read
@@ -42,6 +48,7 @@ constexpr int kKlvTruncated = -3;
 //      the items after it are independent of it.
 // Fields of items decoded before a failure keep their new values.
 int parseItems(KlvRecord& record, const unsigned char* value, int length);
+int parseItems(KlvRecord& record, const unsigned char* value, int length, KlvWalkCounts* counts);
 
 // Normalisers: the stored integer read big-endian, divided in double precision.
 double normU16(const unsigned char* bytes); // unsigned 16-bit / 65535

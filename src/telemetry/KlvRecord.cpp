@@ -26,6 +26,10 @@ const std::array<KlvField, 15> kKlvFields = {{
     {25, "frameCenterElevation", &KlvRecord::frameCenterElevation},
 }};
 
+const char* klvSetName(KlvSet set) {
+    return set == KlvSet::Eg0104 ? "0104" : "0601";
+}
+
 KlvRecord::KlvRecord() = default;
 
 KlvRecord::KlvRecord(const std::string& sourcePath) {
@@ -36,7 +40,13 @@ KlvRecord::KlvRecord(const std::string& sourcePath) {
 }
 
 namespace {
+// The ellipsoid height is not one of the fifteen dumped fields; its flag follows theirs.
+constexpr int kEllipsoidHeightBit = 15;
+
 int fieldIndex(double KlvRecord::*field) {
+    if (field == &KlvRecord::sensorEllipsoidHeight) {
+        return kEllipsoidHeightBit;
+    }
     for (size_t i = 0; i < kKlvFields.size(); ++i) {
         if (kKlvFields[i].field == field) {
             return static_cast<int>(i);

@@ -13,9 +13,18 @@
 
 namespace skyframe {
 
-// The telemetry of one MISB ST 0601 packet in physical units. Every double is 0.0 when the
-// record is made, so a tag the packet does not carry reads as 0; nothing carries over from
-// one record to the next. Angles are degrees, heights metres above the ellipsoid.
+// Which universal set a record was decoded from.
+enum class KlvSet {
+    St0601, // MISB ST 0601 UAS Datalink Local Set
+    Eg0104, // MISB EG 0104 Predator UAV Basic Universal Set
+};
+
+// "0601" or "0104".
+const char* klvSetName(KlvSet set);
+
+// The telemetry of one MISB ST 0601 (or EG 0104) packet in physical units. Every double is 0.0 when
+// the record is made, so a tag the packet does not carry reads as 0; nothing carries over from one
+// record to the next. Angles are degrees, heights metres above the ellipsoid.
 class KlvRecord {
 public:
     double extractClock = 0.0;         // +20 per extractCameraData; nothing reads it
@@ -34,6 +43,15 @@ public:
     double frameCenterLatitude = 0.0;  // tag 23, degrees -90..90
     double frameCenterLongitude = 0.0; // tag 24, degrees -180..180
     double frameCenterElevation = 0.0; // tag 25, metres -900..19000
+    // Tag 75, metres above the WGS84 ellipsoid, -900..19000 (tag 15 and EG 0104 altitude are
+    // mean sea level). Presence: carries(&KlvRecord::sensorEllipsoidHeight).
+    double sensorEllipsoidHeight = 0.0;
+    // Frame corners, points 1-4 (degrees): ST 0601 tags 82-89, or tags 26-33 (offsets from the
+    // frame centre) made absolute; EG 0104 corner elements. Valid when hasCorners.
+    double cornerLatitude[4] = {};
+    double cornerLongitude[4] = {};
+    bool hasCorners = false;
+    KlvSet set = KlvSet::St0601;
     // The walk's status for this record's packet (0, or the kKlv* failure codes).
     int status = 0;
     // Bit i is set once field kKlvFields[i] has been decoded from the packet: a value of 0
@@ -49,7 +67,8 @@ public:
     // opened leaves the record without a source, exactly like the constructor above.
     explicit KlvRecord(const std::string& sourcePath);
 
-    // True when the packet carried the field (one of kKlvFields' members).
+    // True when the packet carried the field (one of kKlvFields' members, or
+    // sensorEllipsoidHeight).
     bool carries(double KlvRecord::*field) const;
     void markPresent(double KlvRecord::*field);
 };

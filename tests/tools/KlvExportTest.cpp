@@ -75,12 +75,12 @@ TEST(KlvExporter, CsvHeaderThenRows) {
     exporter.write(report);
     exporter.finish();
     EXPECT_EQ(out.str(),
-              "index,pts,status,checksum,timestamp,platformHeading,platformPitch,platformRoll,"
+              "index,pts,set,status,checksum,timestamp,platformHeading,platformPitch,platformRoll,"
               "sensorLatitude,sensorLongitude,sensorAltitude,horizontalFov,verticalFov,"
               "sensorAzimuth,sensorElevation,sensorRoll,frameCenterLatitude,"
               "frameCenterLongitude,frameCenterElevation\n"
-              "0,1.5,0,ok,1231798102000000,360,-0.5,0,0,0,0,0,0,0,0,0,0,0,12.25\n"
-              "1,,-2,bad,1231798102000000,360,-0.5,0,0,0,0,0,0,0,0,0,0,0,12.25\n");
+              "0,1.5,0601,0,ok,1231798102000000,360,-0.5,0,0,0,0,0,0,0,0,0,0,0,12.25\n"
+              "1,,0601,-2,bad,1231798102000000,360,-0.5,0,0,0,0,0,0,0,0,0,0,0,12.25\n");
 }
 
 TEST(KlvExporter, CsvWithoutPacketsIsJustTheHeader) {
@@ -88,7 +88,7 @@ TEST(KlvExporter, CsvWithoutPacketsIsJustTheHeader) {
     KlvExporter exporter(out, ExportFormat::Csv);
     exporter.finish();
     const std::string text = out.str();
-    EXPECT_EQ(text.rfind("index,pts,status,checksum,timestamp,", 0), 0u);
+    EXPECT_EQ(text.rfind("index,pts,set,status,checksum,timestamp,", 0), 0u);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
 }
 
@@ -104,7 +104,7 @@ TEST(KlvExporter, JsonObjectPerLine) {
     exporter.write(report);
     exporter.finish();
     EXPECT_EQ(out.str(),
-              "{\"index\":7,\"pts\":null,\"status\":-1,\"checksum\":\"absent\","
+              "{\"index\":7,\"pts\":null,\"set\":\"0601\",\"status\":-1,\"checksum\":\"absent\","
               "\"timestamp\":1231798102000000,\"platformHeading\":360,\"platformPitch\":-0.5,"
               "\"platformRoll\":0,\"sensorLatitude\":0,\"sensorLongitude\":0,"
               "\"sensorAltitude\":0,\"horizontalFov\":0,\"verticalFov\":0,"

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -249,8 +250,32 @@ TEST(SkyframeKlv, FixtureDecodesInAllThreeFormats) {
     const ToolRun csv = runTool({f.ts.string(), "--format", "csv"});
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     expectRows(parseCsv(csv.out), f.expected, true);
-    EXPECT_NE(csv.err.find("7 KLV packets"), std::string::npos) << csv.err;
-    EXPECT_NE(csv.err.find("1 with a bad checksum"), std::string::npos) << csv.err;
+    // Counted from the packets made above: four whole flight sets (two of them with the
+    // unknown tags 3 and 142, one with a bad checksum), a wrong length, an out-of-range code,
+    // and a set of one field without a checksum; the last three give no pose.
+    EXPECT_NE(csv.err.find("KLV: 7 packets, 6 decoded (6 ST 0601, 0 EG 0104), 0 discarded by "
+                           "the checksum policy, 1 with a bad checksum, 1 without a checksum, "
+                           "2 unknown tags, 1 out-of-range codes, 3 unusable for a pose, "
+                           "0 resynchronisations (0 bytes skipped)\n"),
+              std::string::npos)
+        << csv.err;
+    // Strict: the packets with a bad and without a checksum are gone, the rest keep theirs.
+    const ToolRun strict = runTool({f.ts.string(), "--format", "csv", "--klv-strict"});
+    ASSERT_EQ(strict.exitCode, 0) << strict.err;
+    const size_t kept[] = {0, 1, 2, 4, 5};
+    const auto strictRows = parseCsv(strict.out);
+    ASSERT_EQ(strictRows.size(), std::size(kept));
+    for (size_t i = 0; i < std::size(kept); ++i) {
+        const Expected& e = f.expected[kept[i]];
+        EXPECT_EQ(number(strictRows[i], "timestamp"), e.record.timestamp) << i;
+        EXPECT_EQ(strictRows[i].at("status"), std::to_string(e.status)) << i;
+    }
+    EXPECT_NE(strict.err.find("KLV: 7 packets, 4 decoded (4 ST 0601, 0 EG 0104), 2 discarded "
+                              "by the checksum policy, 1 with a bad checksum, 1 without a "
+                              "checksum, 2 unknown tags, 1 out-of-range codes, 2 unusable for "
+                              "a pose,"),
+              std::string::npos)
+        << strict.err;
 
     const ToolRun json = runTool({f.ts.string(), "--format=json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
@@ -527,14 +552,155 @@ TEST(SkyframeKlvRealData, FilesWithoutUsableKlv) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find(noKlv + ": no KLV data stream"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+}
 
-    // Three KLV streams, the last of which never carries a packet: the tool reads the
-    // stream the viewer would use and says which one it was.
+// Three KLV streams, the last of which never carries a packet: by default the tool reads
+// the one the viewer uses, the last that carries KLV (60 tiny sets), and says which.
+TEST(SkyframeKlvRealData, EmptyLastDataStreamIsPassedOver) {
+    REQUIRE_TEST_DATA();
     ToolRun tricky;
     const auto rows = csvOf("h265_tricky_klv.ts", &tricky);
-    EXPECT_TRUE(rows.empty());
-    EXPECT_NE(tricky.err.find("data stream #3 (the last of 3 data streams)"), std::string::npos)
+    EXPECT_EQ(rows.size(), 60u);
+    EXPECT_NE(tricky.err.find("data stream #2 (the last of 3 data streams that carries KLV)"),
+              std::string::npos)
         << tricky.err;
+
+    const std::string path = (kTestData / "h265_tricky_klv.ts").string();
+    const struct {
+        std::string stream;
+        int exitCode;
+        size_t rows;
+    } cases[] = {{"1", 0, 30}, {"2", 0, 60}, {"3", 1, 0}, {"0", 1, 0}, {"9", 1, 0}};
+    for (const auto& c : cases) {
+        const ToolRun run = runTool({path, "--format", "csv", "--stream", c.stream});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.stream << ": " << run.err;
+        EXPECT_EQ(run.out.empty() ? 0 : parseCsv(run.out).size(), c.rows) << c.stream;
+    }
+    const ToolRun bad = runTool({path, "--stream", "x"});
+    EXPECT_EQ(bad.exitCode, 2);
+}
+
+// ---- Damaged lengths -----------------------------------------------------------------------
+
+// Packets of the flight, one of them with its length byte replaced. The encoder writes the
+// short form (these values are well under 128 bytes), so byte 16 is the whole length.
+Bytes flightWithDamagedLength(int count, int damaged, unsigned char length,
+                              std::vector<KlvRecord>& inputs) {
+    Bytes raw;
+    for (int i = 0; i < count; ++i) {
+        inputs.push_back(flightRecord(i % 8));
+        inputs.back().timestamp += i;
+        Bytes packet = encodeUasLocalSet(inputs.back());
+        EXPECT_LT(packet[16], 0x80);
+        if (i == damaged) {
+            packet[16] = length;
+        }
+        raw.insert(raw.end(), packet.begin(), packet.end());
+    }
+    return raw;
+}
+
+TEST(SkyframeKlvResync, RawFileWithOneCorruptLengthLosesOnlyThatPacket) {
+    const struct {
+        const char* what;
+        unsigned char length;
+    } cases[] = {
+        {"too long, reaching into the next packet", 0x7F},
+        {"too short, ending inside its own value", 0x10},
+        {"longer than the rest of the file", 0x84}, // long form: 4 length bytes from the value
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<KlvRecord> inputs;
+        const Bytes raw = flightWithDamagedLength(90, 41, c.length, inputs);
+        const fs::path file = scratchDir() / "damaged.klv";
+        writeBytes(file, raw);
+        const ToolRun run = runTool({file.string(), "--format", "csv"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const auto rows = parseCsv(run.out);
+        ASSERT_EQ(rows.size(), 89u);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const size_t input = i < 41 ? i : i + 1;
+            EXPECT_EQ(rows[i].at("status"), "0") << i;
+            EXPECT_EQ(number(rows[i], "timestamp"), std::round(inputs[input].timestamp)) << i;
+        }
+        EXPECT_NE(run.err.find("89 decoded (89 ST 0601, 0 EG 0104)"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(" 1 resynchronisations"), std::string::npos) << run.err;
+    }
+}
+
+TEST(SkyframeKlvResync, DataPacketWithADamagedSetStillYieldsTheGoodOnes) {
+    const fs::path dir = scratchDir();
+    TsWriterOptions options;
+    options.width = 32;
+    options.height = 32;
+    options.fps = 10;
+    options.codec = VideoCodec::Mpeg2;
+    std::vector<KlvRecord> inputs;
+    const Bytes fourSets = flightWithDamagedLength(4, 1, 0x7F, inputs);
+    {
+        TsWriter writer((dir / "resync.ts").string(), options);
+        std::vector<unsigned char> pixels(32 * 32 * 3, 90);
+        writer.writeFrame(pixels.data());
+        writer.writeKlv(fourSets, 0.0);
+        writer.writeFrame(pixels.data());
+        writer.writeKlv(encodeUasLocalSet(inputs[0]), 0.1);
+        writer.writeFrame(pixels.data());
+        writer.finish();
+    }
+    const ToolRun run = runTool({(dir / "resync.ts").string(), "--format", "csv"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = parseCsv(run.out);
+    ASSERT_EQ(rows.size(), 4u);
+    const int expected[] = {0, 2, 3, 0};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(number(rows[i], "timestamp"), std::round(inputs[expected[i]].timestamp)) << i;
+        // Stored in 2^31 steps of 90 degrees: within 5e-8 of the input.
+        EXPECT_NEAR(number(rows[i], "sensorLatitude"), inputs[expected[i]].sensorLatitude, 1e-7)
+            << i;
+    }
+}
+
+// A stream whose every KLV length is corrupt yields no record: a failure, not an empty
+// success.
+TEST(SkyframeKlvResync, NoDecodedRecordIsAFailure) {
+    const fs::path dir = scratchDir();
+    TsWriterOptions options;
+    options.width = 32;
+    options.height = 32;
+    options.fps = 10;
+    options.codec = VideoCodec::Mpeg2;
+    {
+        TsWriter writer((dir / "corrupt.ts").string(), options);
+        std::vector<unsigned char> pixels(32 * 32 * 3, 90);
+        for (int i = 0; i < 3; ++i) {
+            Bytes packet = encodeUasLocalSet(flightRecord(i));
+            packet[16] = 0x7F; // longer than the data packet
+            writer.writeFrame(pixels.data());
+            writer.writeKlv(packet, 0.1 * i);
+        }
+        writer.finish();
+    }
+    const ToolRun run = runTool({(dir / "corrupt.ts").string(), "--format", "csv"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("no decoded KLV record"), std::string::npos) << run.err;
+}
+
+// ---- EG 0104 -------------------------------------------------------------------------------
+
+TEST(SkyframeKlvRealData, Eg0104RecordingDecodes) {
+    REQUIRE_TEST_DATA();
+    ToolRun run;
+    const auto rows = csvOf("aphill_short.ts", &run);
+    ASSERT_EQ(rows.size(), 48u);
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.at("set"), "0104");
+        EXPECT_EQ(row.at("status"), "0");
+        EXPECT_EQ(row.at("checksum"), "none");
+        EXPECT_NEAR(number(row, "sensorLatitude"), 38.2523, 0.01);
+    }
+    EXPECT_NE(run.err.find("48 decoded (0 ST 0601, 48 EG 0104)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("0 unusable for a pose"), std::string::npos) << run.err;
 }
 
 } // namespace

@@ -54,7 +54,7 @@ void KlvExporter::writeHeader() {
     if (format_ != ExportFormat::Csv) {
         return;
     }
-    out_ << "index,pts,status,checksum";
+    out_ << "index,pts,set,status,checksum";
     for (const KlvField& f : kKlvFields) {
         out_ << ',' << f.name;
     }
@@ -72,7 +72,8 @@ void KlvExporter::write(const KlvPacketReport& report) {
         return;
     case ExportFormat::Csv:
         out_ << report.index << ',' << (report.pts ? formatDouble(*report.pts) : "") << ','
-             << report.status << ',' << checksumName(report.checksum);
+             << klvSetName(record.set) << ',' << report.status << ','
+             << checksumName(report.checksum);
         for (const KlvField& f : kKlvFields) {
             out_ << ',' << formatDouble(record.*f.field);
         }
@@ -80,8 +81,8 @@ void KlvExporter::write(const KlvPacketReport& report) {
         return;
     case ExportFormat::Json:
         out_ << "{\"index\":" << report.index
-             << ",\"pts\":" << (report.pts ? formatDouble(*report.pts) : "null")
-             << ",\"status\":" << report.status << ",\"checksum\":\""
+             << ",\"pts\":" << (report.pts ? formatDouble(*report.pts) : "null") << ",\"set\":\""
+             << klvSetName(record.set) << "\",\"status\":" << report.status << ",\"checksum\":\""
              << checksumName(report.checksum) << '"';
         for (const KlvField& f : kKlvFields) {
             out_ << ",\"" << f.name << "\":" << formatDouble(record.*f.field);

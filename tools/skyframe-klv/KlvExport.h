@@ -25,8 +25,8 @@ std::optional<ExportFormat> parseExportFormat(const std::string& name);
 std::string formatDouble(double value);
 
 // Writes packets in one format. Columns and keys, in order: index, pts (seconds; empty or
-// null when the data packet had none), status, checksum ("ok", "bad", "absent"), then the
-// fifteen decoded fields by name in ascending tag order.
+// null when the data packet had none), set ("0601" or "0104"), status, checksum ("ok", "bad",
+// "absent", "none"), then the fifteen decoded fields by name in ascending tag order.
 class KlvExporter {
 public:
     KlvExporter(std::ostream& out, ExportFormat format);
