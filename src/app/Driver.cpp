@@ -1,6 +1,7 @@
 #include "app/Driver.h"
 
 #include "app/CameraMatrices.h"
+#include "app/FrameCenterCheck.h"
 #include "app/FrameLoop.h"
 #include "app/SceneStages.h"
 #include "app/ViewerControls.h"
@@ -112,7 +113,7 @@ osg::ref_ptr<osgViewer::Viewer> makeViewer(osg::Node* scene,
 
 // The matrices of the scene camera for one picture's pose. Nothing non-finite reaches them:
 // a pose that would give one (it cannot, from a usable record) leaves the last matrices.
-void poseCamera(osgViewer::Viewer& viewer, const ShownPicture& picture) {
+Camera poseCamera(osgViewer::Viewer& viewer, const ShownPicture& picture) {
     const CameraInputs& in = picture.telemetry.inputs;
     Camera camera(picture.width, picture.height);
     camera.updatePose(in.fov, in.sensorPosition, in.sensorAngles, in.platformAngles);
@@ -122,6 +123,20 @@ void poseCamera(osgViewer::Viewer& viewer, const ShownPicture& picture) {
         viewer.getCamera()->setProjectionMatrix(projection);
         viewer.getCamera()->setViewMatrix(view);
     }
+    return camera;
+}
+
+Footprint footprintOf(const CameraInputs& in) {
+    Footprint f;
+    if (in.hasFrameCenter) {
+        f.centre = Eigen::Vector3d(in.frameCenter[0], in.frameCenter[1], in.frameCenter[2]);
+    }
+    if (in.hasCorners) {
+        for (const auto& corner : in.corners) {
+            f.corners.emplace_back(corner[0], corner[1]);
+        }
+    }
+    return f;
 }
 
 // The viewer's state while the video plays.
@@ -131,6 +146,7 @@ struct Session {
     VideoBackdrop& backdrop;
     osgViewer::Viewer& viewer;
     StatusHud& hud;
+    FrameCenterCheck& selfCheck;
     PlaybackKeys& keys;
     const PlaybackControl& control;
     std::unique_ptr<RouteProgress> route;
@@ -148,7 +164,8 @@ void showPicture(Session& s, const ShownPicture& picture) {
     const bool posed = picture.telemetry.posed;
     s.posed = s.posed || posed;
     if (posed) {
-        poseCamera(s.viewer, picture);
+        const Camera camera = poseCamera(s.viewer, picture);
+        s.selfCheck.update(camera, footprintOf(picture.telemetry.inputs), s.options.frameCenter);
     }
     s.stats.cameraSeconds += secondsSince(cameraStart);
 
@@ -207,7 +224,9 @@ void warnIfNeverPosed(const std::string& video, const FrameLoopStats& st, bool p
 }
 
 // The lines that close a run: why there was no overlay, or that a live stream went silent.
-void reportEnd(const ViewerOptions& o, const FrameLoopStats& st, bool posed) {
+void reportEnd(const ViewerOptions& o, const FrameLoopStats& st, bool posed,
+               const FrameCenterCheck& selfCheck) {
+    std::cerr << formatTally(st.tally) << "; " << selfCheck.summary() << std::endl;
     warnIfNeverPosed(o.files[0], st, posed);
     if (st.timedOut) {
         std::cerr << o.files[0] << ": no data for " << o.playback.media.timeoutSeconds
@@ -270,8 +289,10 @@ int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& back
     // The status line goes beside the scene, not into it: the scene's root keeps its own
     // children.
     StatusHud hud(kWindowWidth, kWindowHeight, kStatusMask);
+    FrameCenterCheck selfCheck(kWindowWidth, kWindowHeight, kStatusMask);
     osg::ref_ptr<osg::Group> top = new osg::Group;
     top->addChild(backdrop.root.get());
+    top->addChild(selfCheck.camera());
     top->addChild(hud.camera());
     osg::ref_ptr<osgViewer::DepthPartitionSettings> depthPartition;
     osg::ref_ptr<osgViewer::Viewer> viewer = makeViewer(top.get(), depthPartition);
@@ -289,10 +310,10 @@ int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& back
     osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control);
     viewer->addEventHandler(keys.get());
 
-    Session session{options, scene,   backdrop,
-                    *viewer, hud,     *keys,
-                    control, nullptr, Snapshots(options.snapshotTimes, options.snapshotDir),
-                    0.0,     false,   DriverStats{}};
+    Session session{options,  scene,   backdrop, *viewer,
+                    hud,      selfCheck, *keys,  control,
+                    nullptr,  Snapshots(options.snapshotTimes, options.snapshotDir),
+                    0.0,      false,   DriverStats{}};
     session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
                                                     scene.route.legs);
     FrameLoopStats loopStats;
@@ -300,7 +321,7 @@ int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& back
     const int result =
         runFrameLoop(options.files[0], options.playback, hooks, std::cerr, &loopStats);
     if (result == 0) {
-        reportEnd(options, loopStats, session.posed);
+        reportEnd(options, loopStats, session.posed, selfCheck);
     }
     if (std::getenv("SKYFRAME_STATS") != nullptr) {
         printStats(loopStats, session.stats, viewer->getFrameStamp()->getFrameNumber(),

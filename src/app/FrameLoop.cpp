@@ -108,6 +108,7 @@ void Player::finish() {
     st_.usableRecords = counts.usable;
     st_.recordsUsed = sync_.recordsUsed();
     st_.syncMode = sync_.mode();
+    st_.tally = sync_.tally();
 }
 
 // The next packet: first those read ahead, then the source's.

@@ -65,6 +65,7 @@ struct FrameLoopStats {
     long records = 0;
     long usableRecords = 0;
     long recordsUsed = 0;
+    KlvTally tally;
     int dataStream = -1;
     bool timedOut = false;
     SyncMode syncMode = SyncMode::Auto;

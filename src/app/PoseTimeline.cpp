@@ -1,18 +1,17 @@
 #include "app/PoseTimeline.h"
 
 #include "camera/Geodesy.h"
+#include "camera/Geoid.h"
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
+#include <stdexcept>
 #include <limits>
 
 namespace skyframe {
 
 namespace {
-
-bool allFinite(const double* v, int n) {
-    return std::all_of(v, v + n, [](double x) { return std::isfinite(x); });
-}
 
 // a + f * (b - a) along the shorter way round a circle of `period` degrees, the result
 // brought back into the range the angle came from.
@@ -29,32 +28,40 @@ double lerp(double a, double b, double f) {
 
 } // namespace
 
-bool usableForPose(const KlvRecord& r) {
-    if (r.status != 0 && r.status != -1) {
-        return false;
+double ellipsoidHeightOf(double mslHeight, double latitude, double longitude) {
+    static bool warned = false;
+    try {
+        return mslHeight + geoidHeightEgm96(latitude, longitude);
+    } catch (const std::exception& e) {
+        if (!warned) {
+            std::cerr << "warning: " << e.what() << "; mean sea level heights are used as they are"
+                      << std::endl;
+            warned = true;
+        }
+        return mslHeight;
     }
-    const bool carries = r.carries(&KlvRecord::sensorLatitude) &&
-                         r.carries(&KlvRecord::sensorLongitude) &&
-                         r.carries(&KlvRecord::sensorAltitude) &&
-                         r.carries(&KlvRecord::horizontalFov) && r.carries(&KlvRecord::verticalFov);
-    if (!carries) {
-        return false;
-    }
-    const auto fovOk = [](double v) { return v > 0.0 && v < 180.0; };
-    if (!fovOk(r.horizontalFov) || !fovOk(r.verticalFov)) {
-        return false;
-    }
-    const double values[] = {r.platformHeading,     r.platformPitch,        r.platformRoll,
-                             r.sensorLatitude,      r.sensorLongitude,      r.sensorAltitude,
-                             r.sensorAzimuth,       r.sensorElevation,      r.sensorRoll,
-                             r.frameCenterLatitude, r.frameCenterLongitude, r.frameCenterElevation};
-    return allFinite(values, static_cast<int>(std::size(values)));
 }
 
 CameraInputs cameraInputsOf(KlvRecord& record) {
     CameraInputs in;
     extractCameraData(record, in.fov, in.sensorPosition, in.sensorAngles, in.platformAngles,
                       in.frameCenter);
+    in.sensorPosition[2] =
+        record.carries(&KlvRecord::sensorEllipsoidHeight)
+            ? record.sensorEllipsoidHeight
+            : ellipsoidHeightOf(record.sensorAltitude, record.sensorLatitude, record.sensorLongitude);
+    in.hasFrameCenter = record.carries(&KlvRecord::frameCenterLatitude) &&
+                        record.carries(&KlvRecord::frameCenterLongitude);
+    if (in.hasFrameCenter) {
+        in.frameCenter[2] = ellipsoidHeightOf(record.frameCenterElevation,
+                                              record.frameCenterLatitude,
+                                              record.frameCenterLongitude);
+    }
+    in.hasCorners = record.hasCorners;
+    for (int i = 0; i < 4; ++i) {
+        in.corners[i][0] = record.cornerLatitude[i];
+        in.corners[i][1] = record.cornerLongitude[i];
+    }
     return in;
 }
 
@@ -81,6 +88,12 @@ CameraInputs interpolateInputs(const CameraInputs& a, const CameraInputs& b, dou
     out.frameCenter[0] = lerp(a.frameCenter[0], b.frameCenter[0], f);
     out.frameCenter[1] = lerpAngle(a.frameCenter[1], b.frameCenter[1], f, 360.0, -180.0);
     out.frameCenter[2] = lerp(a.frameCenter[2], b.frameCenter[2], f);
+    out.hasFrameCenter = a.hasFrameCenter && b.hasFrameCenter;
+    out.hasCorners = a.hasCorners && b.hasCorners;
+    for (int i = 0; i < 4; ++i) {
+        out.corners[i][0] = lerp(a.corners[i][0], b.corners[i][0], f);
+        out.corners[i][1] = lerpAngle(a.corners[i][1], b.corners[i][1], f, 360.0, -180.0);
+    }
     return out;
 }
 

@@ -5,19 +5,21 @@
 // between the two records that bracket it.
 
 #include "app/TelemetryIntake.h"
+#include "telemetry/KlvTally.h"
 
 #include <deque>
 
 namespace skyframe {
 
-// A record can pose the camera only when its walk succeeded (status 0, or -1: an
-// out-of-range marker leaves only that field out), it carries the sensor's latitude,
-// longitude and altitude and both fields of view, the fields of view lie strictly between 0
-// and 180 degrees, and every value it hands out is finite.
-bool usableForPose(const KlvRecord& record);
-
-// The camera inputs a record hands out (extractCameraData's five groups).
+// The camera inputs of a usable record (see usableForPose): extractCameraData's five groups,
+// with the heights made ellipsoid heights, the scene's: the sensor's from tag 75 when the
+// record has it, else tag 15 (mean sea level) plus the EGM96 geoid height there; the frame
+// centre's likewise from tag 25. The frame corners come along when the record has them.
 CameraInputs cameraInputsOf(KlvRecord& record);
+
+// Mean sea level height to ellipsoid height at a point. Without PROJ's geoid grid the
+// height is taken as it is, after one warning.
+double ellipsoidHeightOf(double mslHeight, double latitude, double longitude);
 
 // Inputs between a (f = 0) and b (f = 1): the sensor position along the straight line
 // between the two Earth-centred points, every angle along the shorter arc (headings and

@@ -5,12 +5,13 @@
 
 namespace skyframe {
 
-void TelemetryIntake::addDataPacket(const uint8_t* data, int size) {
+void TelemetryIntake::addDataPacket(const uint8_t* data, int size,
+                                    const KlvIntakeOptions& options, KlvTally* tally) {
     if (data == nullptr || size <= 0) {
         return;
     }
     recordQueue fresh;
-    appendKlvRecords(fresh, data, static_cast<std::size_t>(size));
+    appendKlvRecords(fresh, data, static_cast<std::size_t>(size), options, tally);
     for (auto& record : fresh) {
         ++counts_.records;
         if (usableForPose(*record)) {
@@ -32,8 +33,7 @@ bool TelemetryIntake::consume(CameraInputs& inputs) {
         record = std::move(records_.front());
         records_.pop_front();
     }
-    extractCameraData(*record, inputs.fov, inputs.sensorPosition, inputs.sensorAngles,
-                      inputs.platformAngles, inputs.frameCenter);
+    inputs = cameraInputsOf(*record);
     return true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "telemetry/KlvPacket.h"
 #include "telemetry/KlvRecord.h"
+#include "telemetry/KlvTally.h"
 
 #include <cstdint>
 
@@ -14,6 +16,9 @@ struct CameraInputs {
     double sensorAngles[3] = {};
     double platformAngles[3] = {};
     double frameCenter[3] = {};
+    bool hasFrameCenter = false;
+    bool hasCorners = false;
+    double corners[4][2] = {}; // latitude, longitude of the frame's four corners
 };
 
 // Number of records kept waiting behind the one in use: the fixed lag of the overlay
@@ -36,8 +41,10 @@ struct RecordCounts {
 // the camera (see usableForPose) are counted and dropped at once.
 class TelemetryIntake {
 public:
-    // Queues one record per usable KLV packet held in the data packet.
-    void addDataPacket(const uint8_t* data, int size);
+    // Queues one record per usable KLV packet held in the data packet, decoded under
+    // `options` and counted in `tally` (if given).
+    void addDataPacket(const uint8_t* data, int size, const KlvIntakeOptions& options = {},
+                       KlvTally* tally = nullptr);
 
     // Takes records from the front while more than kRecordLag are queued, extracts the last
     // one taken into `inputs` and destroys them all. Returns false (inputs unchanged) when

@@ -49,14 +49,15 @@ void TelemetrySync::addDataPacket(const uint8_t* data, int size, double time,
     held_.push_back({videoPacketsBefore, std::vector<uint8_t>(data, data + size)});
     while (held_.size() > kHeldLimit) {
         intake_.addDataPacket(held_.front().bytes.data(),
-                              static_cast<int>(held_.front().bytes.size()));
+                              static_cast<int>(held_.front().bytes.size()), options_.intake,
+                              &tally_);
         held_.pop_front();
     }
 }
 
 void TelemetrySync::addTimed(const uint8_t* data, int size, double time) {
     recordQueue records;
-    appendKlvRecords(records, data, static_cast<std::size_t>(size));
+    appendKlvRecords(records, data, static_cast<std::size_t>(size), options_.intake, &tally_);
     for (auto& record : records) {
         ++timedCounts_.records;
         if (usableForPose(*record)) {
@@ -69,7 +70,8 @@ void TelemetrySync::addTimed(const uint8_t* data, int size, double time) {
 void TelemetrySync::releaseHeld(long lastPacketOut) {
     while (!held_.empty() && held_.front().videoPacketsBefore <= lastPacketOut) {
         intake_.addDataPacket(held_.front().bytes.data(),
-                              static_cast<int>(held_.front().bytes.size()));
+                              static_cast<int>(held_.front().bytes.size()), options_.intake,
+                              &tally_);
         held_.pop_front();
     }
 }
@@ -122,6 +124,13 @@ void TelemetrySync::reset() {
     intake_.clear();
     held_.clear();
     lastPacketOut_ = -1;
+}
+
+KlvTally TelemetrySync::tally() const {
+    KlvTally t = tally_;
+    const RecordCounts c = counts();
+    t.unusable = c.records - c.usable;
+    return t;
 }
 
 RecordCounts TelemetrySync::counts() const {

@@ -25,6 +25,7 @@ struct SyncOptions {
     SyncMode mode = SyncMode::Auto;
     double maxGapSeconds = 2.0;
     double klvOffsetSeconds = 0.0; // added to every telemetry time
+    KlvIntakeOptions intake;       // the checksum policy
 };
 
 // What a picture is shown with.
@@ -65,6 +66,8 @@ public:
     std::size_t held() const { return held_.size(); }
     std::size_t queued() const { return intake_.queued(); }
     long recordsUsed() const { return recordsUsed_; }
+    // The counts of the KLV intake so far (unusable records included).
+    KlvTally tally() const;
 
 private:
     struct HeldPacket {
@@ -85,6 +88,7 @@ private:
     long dataPackets_ = 0;
     long recordsUsed_ = 0;
     RecordCounts timedCounts_;
+    KlvTally tally_;
     PictureTelemetry last_;
     double lastRecordTime_ = 0.0;
 };

@@ -29,6 +29,10 @@ options:
   --timeout SECONDS     a live stream silent this long has ended (default 5)
   --snapshot T[,T...] DIR
                         save the window as DIR/snapshot-T.png at video times T (seconds)
+  --klv-strict          discard ST 0601 packets whose checksum is wrong or absent
+  --frame-center        draw where the telemetry puts the frame centre (a cross) and the
+                        frame's corners (a quadrilateral): on a consistent recording the
+                        cross sits on the picture's centre
   --help                this text
 
 keys:
@@ -40,6 +44,11 @@ keys:
                age, sensor position, heading, horizontal field of view)
   s            the scene graph's statistics (repeat to cycle)
   Esc          quit
+
+At the end a summary line on standard error counts the KLV packets (decoded, by set,
+checksums bad or absent, unknown tags, out-of-range codes, records unusable for a pose) and
+gives the median and 95th-percentile distance (pixels) between the projected frame centre
+and the picture's centre.
 
 exit status: 0 after the video has played (or the window was closed), 255 on a bad
 command line or a file that cannot be read.
@@ -89,6 +98,10 @@ size_t parseOption(const std::vector<std::string>& args, size_t i, ViewerOptions
         p.realtime = true;
     } else if (a == "--every-picture") {
         p.everyPicture = true;
+    } else if (a == "--klv-strict") {
+        p.sync.intake.strict = true;
+    } else if (a == "--frame-center") {
+        o.frameCenter = true;
     } else if (a == "--sync") {
         const std::string& v = value(1);
         if (v != "time" && v != "queue") {

@@ -20,6 +20,7 @@ struct ViewerOptions {
     PlaybackOptions playback;
     std::vector<double> snapshotTimes; // video seconds, ascending
     std::string snapshotDir;
+    bool frameCenter = false; // draw the telemetry's frame centre and footprint
 };
 
 // Parses the viewer's command line (argv[1..]). Options may stand anywhere among the four

@@ -124,6 +124,18 @@ void appendDecodedItems(std::vector<unsigned char>& out, const KlvRecord& r) {
     appendS32(out, 23, r.frameCenterLatitude, 90.0);
     appendS32(out, 24, wrapDegrees(r.frameCenterLongitude, -180.0, 180.0), 180.0);
     appendU16(out, 25, r.frameCenterElevation, 19900.0, 900.0);
+    // Items beyond the fifteen only when the record says it carries them, so that the
+    // packets of records without them keep their exact bytes.
+    if (r.carries(&KlvRecord::sensorEllipsoidHeight)) {
+        appendU16(out, 75, r.sensorEllipsoidHeight, 19900.0, 900.0);
+    }
+    if (r.hasCorners) {
+        for (int i = 0; i < 4; ++i) {
+            appendS32(out, 82 + 2 * static_cast<uint32_t>(i), r.cornerLatitude[i], 90.0);
+            appendS32(out, 83 + 2 * static_cast<uint32_t>(i),
+                      wrapDegrees(r.cornerLongitude[i], -180.0, 180.0), 180.0);
+        }
+    }
 }
 
 std::vector<unsigned char> wrapUasLocalSet(const std::vector<unsigned char>& items,

@@ -23,8 +23,10 @@ struct KlvTally {
     long unusable = 0;       // filled by the caller: records it could not pose a camera from
 };
 
-// Whether a record carries what a camera pose needs: sensor latitude, longitude and an
-// altitude (mean sea level or ellipsoid), and both fields of view above 0.
+// Whether a record can pose a camera: its walk succeeded (status 0, or -1 where one value
+// held the out-of-range marker), it carries sensor latitude, longitude and an altitude (mean
+// sea level or ellipsoid) and both fields of view, the fields of view lie strictly between 0
+// and 180 degrees, and every value is finite.
 bool usableForPose(const KlvRecord& record);
 
 // One line, without an end of line:

@@ -1,6 +1,7 @@
 #include "app/PoseTimeline.h"
 
 #include "camera/Geodesy.h"
+#include "telemetry/KlvTally.h"
 
 #include <gtest/gtest.h>
 
