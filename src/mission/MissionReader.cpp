@@ -75,10 +75,8 @@ osg::ref_ptr<osg::Vec3Array> parseMission(std::string text, const std::string& s
         const std::string positionPath = pointPath + "/WGS84_POSITION";
         const XmlNode& longitude = xml.require(position, {"LONGITUDE"}, positionPath, where);
         const XmlNode& latitude = xml.require(position, {"LATITUDE"}, positionPath, where);
-        longitudeTexts.push_back(
-            elementWindow(longitude, kLongitudeWindow.offset, kLongitudeWindow.length));
-        latitudeTexts.push_back(
-            elementWindow(latitude, kLatitudeWindow.offset, kLatitudeWindow.length));
+        longitudeTexts.push_back(coordinateWindow(longitude, kLongitudeWindow));
+        latitudeTexts.push_back(coordinateWindow(latitude, kLatitudeWindow));
     }
 
     std::size_t intentCount = 0;

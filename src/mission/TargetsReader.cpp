@@ -40,7 +40,13 @@ bool isSecondsText(const std::string& text) {
 double parseAngle(const std::string& window, AngleKind kind) {
     const bool latitude = kind == AngleKind::Latitude;
     const std::string text(untilTag(window));
-    const std::string name = std::string(latitude ? "latitude" : "longitude") + " \"" + text + "\"";
+    // Line breaks and tabs are shown escaped, so that the message stays one line.
+    std::string shown;
+    for (const char c : text) {
+        shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+    }
+    const std::string name =
+        std::string(latitude ? "latitude" : "longitude") + " \"" + shown + "\"";
     auto refuse = [&](const std::string& problem) -> double {
         throw std::invalid_argument(name + ": " + problem);
     };
@@ -90,6 +96,12 @@ std::string elementWindow(const rapidxml::xml_node<char>& element, std::size_t o
     std::ostringstream printed;
     rapidxml::print(std::ostream_iterator<char>(printed), element, 0);
     return field(printed.str(), offset, length);
+}
+
+std::string coordinateWindow(const rapidxml::xml_node<char>& element, ElementWindow w) {
+    return element.value_size() == 0 && element.first_node() == nullptr
+               ? std::string()
+               : elementWindow(element, w.offset, w.length);
 }
 
 GeodeticDegrees parseDegreesMinutesSeconds(const std::vector<std::string>& latitudeTexts,

@@ -53,6 +53,10 @@ osg::ref_ptr<osg::Vec3Array> parseTargets(std::string text, const std::string& s
 std::string elementWindow(const rapidxml::xml_node<char>& element, std::size_t offset,
                           std::size_t length);
 
+// elementWindow for a latitude or longitude: empty for an element without text, whose
+// printed form <NAME/> holds no coordinate, only the end of its own tag.
+std::string coordinateWindow(const rapidxml::xml_node<char>& element, ElementWindow window);
+
 // Latitudes and longitudes in degrees, one per text, in the order of the texts.
 struct GeodeticDegrees {
     std::vector<double> latitudes;

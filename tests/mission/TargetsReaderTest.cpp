@@ -113,6 +113,7 @@ TEST(ParseAngle, RefusesTextThatIsNotAnAngle) {
     const std::vector<RefusedAngle> cases = {
         {"", true, "is empty"},
         {"</LATITUDE>", true, "is empty"},
+        {"N33 30\n0.000", true, "\"N33 30\\n0.000\": the seconds are not a number"},
         {"NAB CDEFGHIJ", true, "degrees are not 2 digits"},
         {"N3", true, "degrees are not 2 digits"},
         {"N33", true, "minutes are not 2 digits"},
