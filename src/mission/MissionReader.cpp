@@ -5,7 +5,6 @@
 #include "mission/TargetsReader.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <vector>
 
 namespace skyframe {
@@ -92,14 +91,8 @@ osg::ref_ptr<osg::Vec3Array> parseMission(std::string text, const std::string& s
     for (std::size_t i = 0; i < routeLength; ++i) {
         const std::string where = xml.describe("point", i, *points[i]);
         double lat = 0.0, lon = 0.0;
-        std::string problem;
-        try {
-            lon = parseAngle(longitudeTexts[i], AngleKind::Longitude);
-            lat = parseAngle(latitudeTexts[i], AngleKind::Latitude);
-            problem = heightProblem("height", heights[i]);
-        } catch (const std::invalid_argument& e) {
-            problem = e.what();
-        }
+        std::string problem =
+            positionProblem(latitudeTexts[i], longitudeTexts[i], "height", heights[i], lat, lon);
         osg::Vec3f point;
         if (problem.empty() && !toScenePoint(geodeticToEcef(lat, lon, heights[i]), point)) {
             problem = "not representable";

@@ -104,6 +104,18 @@ std::string coordinateWindow(const rapidxml::xml_node<char>& element, ElementWin
                : elementWindow(element, w.offset, w.length);
 }
 
+std::string positionProblem(const std::string& latitudeText, const std::string& longitudeText,
+                            const char* heightName, double height, double& latitude,
+                            double& longitude) {
+    try {
+        latitude = parseAngle(latitudeText, AngleKind::Latitude);
+        longitude = parseAngle(longitudeText, AngleKind::Longitude);
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return heightProblem(heightName, height);
+}
+
 GeodeticDegrees parseDegreesMinutesSeconds(const std::vector<std::string>& latitudeTexts,
                                            const std::vector<std::string>& longitudeTexts) {
     if (latitudeTexts.size() != longitudeTexts.size()) {
@@ -178,14 +190,8 @@ osg::ref_ptr<osg::Vec3Array> parseTargets(std::string text, const std::string& s
         const std::string where = xml.describe("target", k, item);
         const TargetText t = readTarget(xml, item, itemPath(item), where);
         double lat = 0.0, lon = 0.0;
-        std::string problem;
-        try {
-            lon = parseAngle(t.longitude, AngleKind::Longitude);
-            lat = parseAngle(t.latitude, AngleKind::Latitude);
-            problem = heightProblem("altitude", t.altitude);
-        } catch (const std::invalid_argument& e) {
-            problem = e.what();
-        }
+        std::string problem =
+            positionProblem(t.latitude, t.longitude, "altitude", t.altitude, lat, lon);
         osg::Vec3f reference, target;
         if (problem.empty() &&
             (!toScenePoint(geodeticToEcef(lat, lon, kReferenceHeight), reference) ||

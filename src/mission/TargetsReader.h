@@ -78,6 +78,13 @@ enum class AngleKind { Latitude, Longitude };
 // 90 or a longitude beyond 180 degrees.
 double parseAngle(const std::string& window, AngleKind kind);
 
+// A position's latitude and longitude texts and its height (metres) checked together: empty
+// when all are usable, with latitude and longitude set (degrees); else the first fault
+// (parseAngle, heightProblem), worded for a message.
+std::string positionProblem(const std::string& latitudeText, const std::string& longitudeText,
+                            const char* heightName, double height, double& latitude,
+                            double& longitude);
+
 // parseAngle over lists of texts, in the order of the texts. Throws std::invalid_argument
 // when the two lists differ in length or a text is refused.
 GeodeticDegrees parseDegreesMinutesSeconds(const std::vector<std::string>& latitudeTexts,
