@@ -6,10 +6,19 @@
 #include "overlay/Labels.h"
 
 #include <osg/BlendFunc>
+#include <osg/Notify>
 #include <osg/StateSet>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <ostream>
 
 namespace skyframe {
@@ -27,9 +36,14 @@ constexpr float kLegRadius = 1.0f;
 
 } // namespace
 
-void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage) {
+void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage,
+                     std::ostream& err) {
     stage.referencePoints = new osg::Vec3Array;
     stage.positions = readTargets(path, stage.names, *stage.referencePoints);
+    if (stage.positions->empty()) {
+        err << path << ": warning: no target with a positive ID; playing without targets"
+            << std::endl;
+    }
     stage.targetsNode = makeTargetsNode(*stage.positions, *stage.referencePoints);
     drawInBin(*stage.targetsNode, 3);
     root.addChild(stage.targetsNode.get());
@@ -41,15 +55,79 @@ void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& st
     root.addChild(stage.labels.get());
 }
 
+namespace {
+
+// The child's side of the probe: never returns, never runs the parent's exit handlers or
+// flushes its buffers.
+[[noreturn]] void probeInChild(const std::string& path, unsigned seconds) {
+    // An endless loop in a reader ends with SIGALRM's default action.
+    alarm(seconds);
+    // A damaged file makes the readers warn once per value they fail to read, hundreds of
+    // thousands of lines; the parent's one warning says it all.
+    osg::setNotifyLevel(osg::FATAL);
+    osg::ref_ptr<osg::Node> node =
+        osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
+    _exit(node ? 0 : 1);
+}
+
+} // namespace
+
+bool probeTerrainFile(const std::string& path, std::string& problem, unsigned seconds) {
+    // Whatever is buffered would otherwise be written twice, once by each process.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        problem = std::string("cannot start the terrain probe (") + std::strerror(errno) + ")";
+        return false;
+    }
+    if (child == 0) {
+        probeInChild(path, seconds);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            problem = std::string("lost the terrain probe (") + std::strerror(errno) + ")";
+            return false;
+        }
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        return true;
+    }
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
+        problem = "loading it took more than " + std::to_string(seconds) + " s";
+    } else if (WIFSIGNALED(status)) {
+        problem = std::string("its reader crashed on it (") + strsignal(WTERMSIG(status)) + ")";
+    } else if (WEXITSTATUS(status) == 1) {
+        problem = "no reader could load it";
+    } else {
+        problem = "its reader failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    }
+    return false;
+}
+
 void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& stage,
-                     std::ostream& err) {
+                     std::ostream& err, TerrainCheck check) {
     stage.material = new osg::Material;
     stage.material->setAmbient(osg::Material::FRONT_AND_BACK, osg::Vec4(0.0f, 0.0f, 0.0f, 0.0f));
     stage.material->setDiffuse(osg::Material::FRONT_AND_BACK, osg::Vec4(0.0f, 1.0f, 1.0f, 0.0f));
 
-    stage.node = osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
+    // The library's readers trust their input: a cut or damaged file can crash them, so it
+    // is never loaded here before it has been checked or has loaded once in a child.
+    std::string problem;
+    const TerrainVerdict verdict = check ? check(path, problem) : TerrainVerdict::Unknown;
+    bool fit = verdict == TerrainVerdict::Sound;
+    if (verdict == TerrainVerdict::Unknown) {
+        fit = probeTerrainFile(path, problem);
+    }
+    if (fit) {
+        stage.node = osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
+        problem = "no reader could load it";
+    }
     if (!stage.node) {
-        err << path << ": cannot load the terrain model; going on without terrain" << std::endl;
+        err << path << ": cannot load the terrain model: " << problem
+            << "; going on without terrain" << std::endl;
         // An empty group keeps the later children at their places in the root.
         stage.node = new osg::Group;
     }
@@ -62,8 +140,13 @@ void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& st
     root.addChild(stage.node.get());
 }
 
-void runRouteStage(osg::Group& root, const std::string& path, RouteStage& stage) {
+void runRouteStage(osg::Group& root, const std::string& path, RouteStage& stage,
+                   std::ostream& err) {
     stage.waypoints = readMission(path);
+    if (stage.waypoints->empty()) {
+        err << path << ": warning: no route point with a positive ID; playing without a route"
+            << std::endl;
+    }
     stage.markers = makeWaypointMarkers(*stage.waypoints, kWaypointRadius);
     drawInBin(*stage.markers, 3);
     root.addChild(stage.markers.get());

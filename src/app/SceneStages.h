@@ -7,6 +7,7 @@
 #include <osg/ref_ptr>
 
 #include <iosfwd>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -33,18 +34,44 @@ struct RouteStage {
 };
 
 // Reads the targets file and adds the targets node (render bin 3) and one label per target
-// to root. Throws InputError for a file that cannot be read.
-void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage);
+// to root. Throws InputError for a file that cannot be read; a file without a target gives
+// one warning line on `err` and the run goes on.
+void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage,
+                     std::ostream& err = std::cerr);
+
+// What is known about a terrain file before the scene-graph library is let near it.
+enum class TerrainVerdict {
+    Unknown, // not a file the check knows: it is probed in a child process
+    Sound,   // checked (sizes, checksums) and fit to load in this process
+    Broken,  // checked and found damaged: not loaded
+};
+
+// A check of terrain files that carry their own description, such as a tree whose manifest
+// records every file's size and checksum. Sets `problem` when it returns Broken.
+using TerrainCheck = TerrainVerdict (*)(const std::string& path, std::string& problem);
+
+// How long the probe may take to load a terrain file before it is given up (seconds).
+constexpr unsigned kTerrainProbeSeconds = 120;
+
+// Loads `path` with the scene-graph library in a child process, so that a reader that
+// crashes, hangs or runs out of memory on a damaged file takes only the child down. True
+// when the child loaded a node; otherwise false with the reason in `problem`.
+bool probeTerrainFile(const std::string& path, std::string& problem,
+                      unsigned seconds = kTerrainProbeSeconds);
 
 // Loads the terrain model (Earth-centred, added with no transform) and adds it to root in
 // render bin 2 with a material whose diffuse alpha is 0: blended, it adds no colour over the
-// video but still writes depth, hiding route and targets behind the terrain. A file that
-// cannot be loaded gives a warning on `err` and an empty group in the terrain's place.
+// video but still writes depth, hiding route and targets behind the terrain. The file is
+// loaded only after `check` (when given) calls it Sound, or, when the check does not know it,
+// after probeTerrainFile succeeded. A file that is refused or cannot be loaded gives a
+// warning on `err` and an empty group in the terrain's place.
 void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& stage,
-                     std::ostream& err);
+                     std::ostream& err, TerrainCheck check = nullptr);
 
 // Reads the mission file and adds the waypoint markers and route legs (render bin 3) to
-// root. Throws InputError for a file that cannot be read.
-void runRouteStage(osg::Group& root, const std::string& path, RouteStage& stage);
+// root. Throws InputError for a file that cannot be read; a mission without a route point
+// gives one warning line on `err` and the run goes on.
+void runRouteStage(osg::Group& root, const std::string& path, RouteStage& stage,
+                   std::ostream& err = std::cerr);
 
 } // namespace skyframe

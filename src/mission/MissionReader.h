@@ -26,8 +26,10 @@ constexpr double kFeetToMetres = 0.3048;
 // converted to metres). Intents beyond the N-th are ignored.
 //
 // Throws InputError (naming the file, the problem and where) when the file cannot be read,
-// is malformed, lacks an element that is read, or holds fewer intents than the route has
-// legs.
+// is malformed, lacks an element that is read, holds fewer intents than the route has legs,
+// or holds an ID, coordinate or altitude that is not a number or is out of range (as in the
+// targets file). Positions are checked only for the route's points. A mission without a
+// point of positive ID gives an empty route.
 osg::ref_ptr<osg::Vec3Array> readMission(const std::string& path);
 
 // readMission on text already in memory; source names it in messages.

@@ -3,36 +3,90 @@
 #include "mission/InputError.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace skyframe {
+
+namespace {
+
+std::string tooLarge(const std::string& path, const std::string& size) {
+    return path + ": file is " + size + ", more than the " + std::to_string(kMaxInputBytes >> 20) +
+           " MiB a mission or targets file may have";
+}
+
+// 1-based line of a byte offset.
+std::size_t lineAt(const std::string& text, std::size_t offset) {
+    const auto end = text.begin() + static_cast<std::ptrdiff_t>(std::min(offset, text.size()));
+    return static_cast<std::size_t>(std::count(text.begin(), end, '\n')) + 1;
+}
+
+} // namespace
 
 std::string readTextFile(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         throw InputError(path + ": is a directory, not a file");
     }
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw InputError(path + ": cannot open file (" + std::strerror(errno) + ")");
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw InputError(path + ": read error");
+    if (std::filesystem::is_regular_file(path, ec)) {
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec && size > kMaxInputBytes) {
+            throw InputError(tooLarge(path, std::to_string(size) + " bytes"));
+        }
     }
-    std::string content = text.str();
+    // Devices and pipes have no size to check first: reading stops one byte past the cap.
+    std::string content;
+    std::vector<char> chunk(1 << 16);
+    while (in && content.size() <= kMaxInputBytes) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        content.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        throw InputError(path + ": read error (" + std::strerror(errno) + ")");
+    }
+    if (content.size() > kMaxInputBytes) {
+        throw InputError(tooLarge(path, "endless or larger"));
+    }
     if (content.empty()) {
         throw InputError(path + ": file is empty");
     }
     return content;
+}
+
+void checkTextBytes(const std::string& text, const std::string& source) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (text.size() >= 2 &&
+        ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+        throw InputError(source + ": UTF-16 text (byte order mark at byte offset 0); only " +
+                         "UTF-8 or ASCII XML is read, save the file as UTF-8");
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = byte(i);
+        if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", c);
+        // A NUL next to '<' is how UTF-16 without a byte order mark starts.
+        const bool utf16 = c == 0 && text.size() >= 2 && (byte(0) == 0 || byte(1) == 0);
+        throw InputError(source + ": not a text file: byte " + hex + " at byte offset " +
+                         std::to_string(i) + " (line " + std::to_string(lineAt(text, i)) + ")" +
+                         (utf16 ? "; UTF-16 text is not read, save the file as UTF-8" : ""));
+    }
 }
 
 namespace {
@@ -94,6 +148,7 @@ std::size_t nestingDepthBound(const std::string& text) {
 
 XmlFile::XmlFile(std::string text, std::string source)
     : source_(std::move(source)), original_(std::move(text)) {
+    checkTextBytes(original_, source_);
     if (nestingDepthBound(original_) > kMaxXmlNesting) {
         fail("malformed XML: elements nested more than " + std::to_string(kMaxXmlNesting) +
              " levels deep");
@@ -101,7 +156,9 @@ XmlFile::XmlFile(std::string text, std::string source)
     buffer_.assign(original_.begin(), original_.end());
     buffer_.push_back('\0');
     try {
-        document_.parse<0>(buffer_.data());
+        // Flags 0 plus the check of end tags: without it </LONGITUDE> would close a
+        // LATITUDE element and a misspelt file would be read as something else.
+        document_.parse<rapidxml::parse_validate_closing_tags>(buffer_.data());
     } catch (const rapidxml::parse_error& e) {
         const char* where = e.where<char>();
         std::string at;
@@ -109,8 +166,12 @@ XmlFile::XmlFile(std::string text, std::string source)
             // In-place parsing only rewrites text it has already passed, so the offset of
             // the error is the same in the untouched copy.
             const auto offset = static_cast<std::size_t>(where - buffer_.data());
-            const auto end = original_.begin() + std::min(offset, original_.size());
-            at = " at line " + std::to_string(std::count(original_.begin(), end, '\n') + 1);
+            at = " at line " + std::to_string(lineAt(original_, offset));
+            const std::size_t tag = original_.rfind("</", offset);
+            if (std::strcmp(e.what(), "invalid closing tag name") == 0 &&
+                tag != std::string::npos) {
+                at += " (" + original_.substr(tag, offset - tag) + ">)";
+            }
         }
         fail("malformed XML" + at + ": " + e.what());
     }
@@ -149,6 +210,14 @@ std::string XmlFile::describe(const char* what, std::size_t index, const XmlNode
     return text;
 }
 
+double XmlFile::number(std::string_view text, const char* what, const std::string& where) const {
+    double value = 0.0;
+    if (!parseNumber(text, value)) {
+        fail(std::string(what) + " \"" + std::string(text) + "\" is not a number " + where);
+    }
+    return value;
+}
+
 void XmlFile::fail(const std::string& problem) const {
     throw InputError(source_ + ": " + problem);
 }
@@ -167,12 +236,48 @@ std::string valueText(const XmlNode& element) {
     return std::string(element.value(), element.value_size());
 }
 
-bool isPositiveId(const std::string& idWindow) {
-    return std::atof(idWindow.c_str()) >= 1.0;
+std::string_view untilTag(std::string_view window) {
+    return window.substr(0, window.find('<'));
+}
+
+bool parseNumber(std::string_view text, double& value) {
+    const char* space = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(space);
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    text = text.substr(first, text.find_last_not_of(space) - first + 1);
+    // from_chars takes neither a '+' nor, after it, a second sign; it does take "inf" and
+    // "nan", which are no coordinate or height.
+    const bool plus = text.front() == '+';
+    if (plus) {
+        text.remove_prefix(1);
+    }
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) ||
+                          (text.front() == '-' && !plus) || text.front() == '.')) {
+        return false;
+    }
+    double parsed = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed)) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+std::string heightProblem(const char* what, double height) {
+    if (height >= kMinHeight && height <= kMaxHeight) {
+        return "";
+    }
+    return std::string(what) + " " + formatNumber(height) + " m is outside " +
+           formatNumber(kMinHeight) + " to " + formatNumber(kMaxHeight) + " m";
 }
 
 std::string formatNumber(double value) {
     std::ostringstream text;
+    // Enough digits that a value just outside a limit does not print as the limit.
+    text.precision(10);
     text << value;
     return text.str();
 }

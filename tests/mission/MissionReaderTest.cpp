@@ -189,6 +189,13 @@ TEST(ReadMission, BadInputThrowsInputErrorSayingWhereAndWhat) {
     const std::size_t value = noValue.find("<VALUE>", intent);
     noValue.erase(value, noValue.find("</VALUE>", value) + 8 - value);
 
+    std::string highIntent = mission(3, 2);
+    const std::size_t secondValue = highIntent.find("<VALUE>", highIntent.find("<VALUE>") + 1) + 7;
+    highIntent.replace(secondValue, highIntent.find('<', secondValue) - secondValue, "high");
+    std::string n3 = mission(3, 2);
+    const std::size_t firstLatitude = n3.find("<LATITUDE>") + 10;
+    n3.replace(firstLatitude, n3.find('<', firstLatitude) - firstLatitude, "N3");
+
     const std::vector<BadCase> cases = {
         {"empty", "", {"file is empty"}},
         {"malformed",
@@ -220,7 +227,14 @@ TEST(ReadMission, BadInputThrowsInputErrorSayingWhereAndWhat) {
         {"too few intents, short mission", mission(5, 3), {"5 points and 3 intents"}},
         {"altitude beyond float range",
          mission(3, 2, [](int) { return 1e300; }),
-         {"no usable position in point 2", "height 3.048e+299 m"}},
+         {"no usable position in point 2", "height 3.048e+299 m is outside"}},
+        {"altitude not a number",
+         highIntent,
+         {"commanded altitude \"high\" is not a number in intent 2"}},
+        {"latitude N3", n3, {"no usable position in point 1 (line 5): latitude \"N3\""}},
+        {"mismatched point list end tag",
+         "<CRD><MISSION_LIST><MISSION><POINT_LIST>\n</POINT_LST></MISSION></MISSION_LIST></CRD>",
+         {"malformed XML at line 2 (</POINT_LST>)"}},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);

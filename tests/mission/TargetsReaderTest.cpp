@@ -89,7 +89,8 @@ TEST(ParseDegreesMinutesSeconds, ConvertsTextForms) {
         {"S33 3000.000", true, -33.5},
         {"n33 3000.000", true, -33.5},
         {"N33 3000.000", true, 33.5},
-        {"", true, -0.0},
+        {"N90 0000.000", true, 90.0},
+        {"W1800000.000", false, -180.0},
     };
     for (const AngleCase& c : cases) {
         SCOPED_TRACE(c.text);
@@ -97,6 +98,56 @@ TEST(ParseDegreesMinutesSeconds, ConvertsTextForms) {
         const GeodeticDegrees d = c.latitude ? parseDegreesMinutesSeconds(text, none)
                                              : parseDegreesMinutesSeconds(none, text);
         EXPECT_DOUBLE_EQ(c.latitude ? d.latitudes[0] : d.longitudes[0], c.degrees);
+    }
+}
+
+struct RefusedAngle {
+    const char* text;
+    bool latitude;
+    const char* fault;
+};
+
+TEST(ParseAngle, RefusesTextThatIsNotAnAngle) {
+    // Each of these once became a number (atof reads what it can, 0 for the rest), so a
+    // typing error flew the route from the equator.
+    const std::vector<RefusedAngle> cases = {
+        {"", true, "is empty"},
+        {"</LATITUDE>", true, "is empty"},
+        {"N33 30\n0.000", true, "\"N33 30\\n0.000\": the seconds are not a number"},
+        {"NAB CDEFGHIJ", true, "degrees are not 2 digits"},
+        {"N3", true, "degrees are not 2 digits"},
+        {"N33", true, "minutes are not 2 digits"},
+        {"Nxx", true, "degrees are not 2 digits"},
+        {"W!!!", false, "degrees are not 3 digits"},
+        {"E003", false, "minutes are not 2 digits"},
+        {"E003 000.000", false, "minutes are not 2 digits"},
+        {"N33 30nan000", true, "seconds are not a number"},
+        {"N33 301e3000", true, "seconds are not a number"},
+        {"N33 30-1.000", true, "seconds are not a number"},
+        {"N33 3012.5.0", true, "seconds are not a number"},
+        {"N33 30 1.000", true, "seconds are not a number"},
+        {"N-3 3000.000", true, "degrees are not 2 digits"},
+        {"933 3000.000", true, "not a hemisphere letter"},
+        {" N33 3000.00", true, "not a hemisphere letter"},
+        {"N99 9999.999", true, "below 60"},
+        {"N33 6000.000", true, "below 60"},
+        {"N33 0060.000", true, "below 60"},
+        {"N91 0000.000", true, "beyond 90 degrees"},
+        {"S90 0000.001", true, "beyond 90 degrees"},
+        {"E1800000.001", false, "beyond 180 degrees"},
+        {"W9990000.000", false, "beyond 180 degrees"},
+    };
+    for (const RefusedAngle& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            parseAngle(c.text, c.latitude ? AngleKind::Latitude : AngleKind::Longitude);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument& e) {
+            const std::string message = e.what();
+            const std::string named = std::string(c.latitude ? "latitude" : "longitude") + " \"";
+            EXPECT_EQ(message.rfind(named, 0), 0u) << message;
+            EXPECT_NE(message.find(c.fault), std::string::npos) << message;
+        }
     }
 }
 
@@ -164,7 +215,7 @@ TEST(ReadTargets, CountsPositiveIdsAndReadsThatManyElements) {
     EXPECT_EQ(r.names, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(r.positions->size(), 2u);
 
-    const Read all = readText(targetsFile({target("3"), target(" 12"), target("2abc")}));
+    const Read all = readText(targetsFile({target("3"), target(" 12"), target("+2")}));
     EXPECT_EQ(all.positions->size(), 3u);
 }
 
@@ -281,7 +332,34 @@ TEST(ReadTargets, BadInputThrowsInputErrorSayingWhereAndWhat) {
          {"no usable position in target 1", "altitude"}},
         {"seconds not a number",
          targetsFile({{"1", "N33 30nan000", "W1155423.000", "0", "Bridge"}}),
-         {"no usable position in target 1"}},
+         {"no usable position in target 1 (line 4): latitude \"N33 30nan000\": the seconds"}},
+        {"latitude letters",
+         targetsFile({target("1"), {"2", "NAB CDEFGHIJ", "W1155423.000", "0", "Bridge"}}),
+         {"no usable position in target 2 (line 13): latitude \"NAB CDEFGHIJ\""}},
+        {"longitude beyond 180",
+         targetsFile({{"1", "N33 3012.500", "W1815423.000", "0", "Bridge"}}),
+         {"longitude \"W1815423.000\": beyond 180 degrees"}},
+        {"altitude not a number",
+         targetsFile({{"1", "N33 3012.500", "W1155423.000", "high", "Bridge"}}),
+         {"altitude \"high\" is not a number in target 1 (line 4)"}},
+        {"altitude out of range",
+         targetsFile({{"1", "N33 3012.500", "W1155423.000", "-20000", "Bridge"}}),
+         {"altitude -20000 m is outside -11000 to 100000 m"}},
+        {"ID not a number",
+         targetsFile({target("1"), target("two")}),
+         {"ID \"two\" is not a number in target 2 (line 13)"}},
+        {"mismatched list end tag",
+         "<CRD>\n<TARGETS_LIST>\n</TARGT>\n</CRD>\n",
+         {"malformed XML at line 3 (</TARGT>): invalid closing tag name"}},
+        {"latitude closed as longitude",
+         "<CRD><TARGETS_LIST><TARGET><ID>1</ID><WGS84_POSITION>\n"
+         "<LATITUDE>N33 3012.500</LONGITUDE>",
+         {"malformed XML at line 2 (</LONGITUDE>)"}},
+        {"UTF-16 with byte order mark", std::string("\xFF\xFE<\0C\0", 6), {"UTF-16 text"}},
+        {"UTF-16 without byte order mark",
+         std::string("<\0C\0R\0D\0", 8),
+         {"byte 0x00 at byte offset 1 (line 1); UTF-16"}},
+        {"binary", "<CRD>\n\x01\x02\x7f", {"not a text file: byte 0x01 at byte offset 6 (line 2)"}},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -10,13 +10,16 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -161,6 +164,35 @@ void drawFrame(std::vector<unsigned char>& rgb, int width, int height, int frame
     }
 }
 
+// A file written as NAME.part and renamed to NAME by commit(); removed if never committed.
+// An empty name is no file at all.
+class PartFile {
+public:
+    explicit PartFile(std::string name) : name_(std::move(name)) {}
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+    ~PartFile() {
+        if (!name_.empty() && !committed_) {
+            std::remove(path().c_str());
+        }
+    }
+    std::string path() const { return name_ + ".part"; }
+    void commit() {
+        if (name_.empty()) {
+            return;
+        }
+        if (std::rename(path().c_str(), name_.c_str()) != 0) {
+            throw std::runtime_error(name_ + ": cannot move " + path() + " into place (" +
+                                     std::strerror(errno) + ")");
+        }
+        committed_ = true;
+    }
+
+private:
+    std::string name_;
+    bool committed_ = false;
+};
+
 void run(const Options& o) {
     skyframe::TsWriterOptions options;
     options.width = o.width;
@@ -181,24 +213,21 @@ void run(const Options& o) {
         writer.writeKlv(packet, seconds);
         raw.insert(raw.end(), packet.begin(), packet.end());
     }
+    // The raw file goes into place only with the video: a failure anywhere (a full disk
+    // most likely) leaves neither behind.
+    PartFile rawPart(o.raw);
     if (!o.raw.empty()) {
-        const std::string part = o.raw + ".part";
-        {
-            std::ofstream out(part, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(raw.data()),
-                      static_cast<std::streamsize>(raw.size()));
-            out.close();
-            if (!out) {
-                std::remove(part.c_str());
-                throw std::runtime_error(o.raw + ": cannot write");
-            }
-        }
-        if (std::rename(part.c_str(), o.raw.c_str()) != 0) {
-            std::remove(part.c_str());
-            throw std::runtime_error(o.raw + ": cannot move " + part + " into place");
+        std::ofstream out(rawPart.path(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(raw.data()),
+                  static_cast<std::streamsize>(raw.size()));
+        out.close();
+        if (!out) {
+            throw std::runtime_error(o.raw + ": cannot write " + rawPart.path() + " (" +
+                                     std::strerror(errno) + ")");
         }
     }
     writer.finish();
+    rawPart.commit();
     std::cerr << o.output << ": " << o.frames << " frames " << o.width << "x" << o.height << " at "
               << o.fps << " fps with " << o.frames << " KLV packets\n";
     if (!o.raw.empty()) {
