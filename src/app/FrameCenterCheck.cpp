@@ -72,9 +72,14 @@ void FrameCenterCheck::update(const Camera& camera, const Footprint& footprint, 
     }
     if (footprint.corners.size() == 4 && footprint.centre) {
         const auto first = static_cast<GLint>(vertices_->size());
-        for (const Eigen::Vector2d& corner : footprint.corners) {
+        // Top left, top right, bottom right, bottom left, as the picture's own corners.
+        const double cornerU[4] = {0.0, camera.imageWidth, camera.imageWidth, 0.0};
+        const double cornerV[4] = {0.0, 0.0, camera.imageHeight, camera.imageHeight};
+        for (size_t i = 0; i < 4; ++i) {
+            const Eigen::Vector2d& corner = footprint.corners[i];
             const Eigen::Vector2d uv =
                 camera.projectGeodetic(corner.x(), corner.y(), footprint.centre->z());
+            cornerDistances_.push_back(std::hypot(uv.x() - cornerU[i], uv.y() - cornerV[i]));
             vertices_->push_back(
                 {static_cast<float>(uv.x() * sx), static_cast<float>(uv.y() * sy), 0});
         }
@@ -86,11 +91,17 @@ void FrameCenterCheck::update(const Camera& camera, const Footprint& footprint, 
 }
 
 std::string FrameCenterCheck::summary() const {
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "frame centre: %zu pictures, median %.2f px, 95th percentile %.2f px from the "
-                  "picture centre",
-                  distances_.size(), percentile(distances_, 50.0), percentile(distances_, 95.0));
+    char line[256];
+    int n = std::snprintf(line, sizeof line,
+                          "frame centre: %zu pictures, median %.2f px, 95th percentile %.2f px "
+                          "from the picture centre",
+                          distances_.size(), percentile(distances_, 50.0),
+                          percentile(distances_, 95.0));
+    if (!cornerDistances_.empty() && n > 0 && static_cast<size_t>(n) < sizeof line) {
+        std::snprintf(line + n, sizeof line - static_cast<size_t>(n),
+                      "; corners median %.2f px from the picture's corners",
+                      percentile(cornerDistances_, 50.0));
+    }
     return line;
 }
 

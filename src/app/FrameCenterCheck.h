@@ -40,7 +40,8 @@ public:
     void update(const Camera& camera, const Footprint& footprint, bool show);
 
     const std::vector<double>& distances() const { return distances_; }
-    // "frame centre: N pictures, median D px, 95th percentile P px from the picture centre"
+    // "frame centre: N pictures, median D px, 95th percentile P px from the picture centre",
+    // and where the record had corners "; corners median C px from the picture's corners".
     std::string summary() const;
 
 private:
@@ -51,6 +52,7 @@ private:
     int windowHeight_;
     osg::Node::NodeMask mask_;
     std::vector<double> distances_;
+    std::vector<double> cornerDistances_;
 };
 
 } // namespace skyframe

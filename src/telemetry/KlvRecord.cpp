@@ -61,6 +61,13 @@ bool KlvRecord::carries(double KlvRecord::*field) const {
     return i >= 0 && (present & (1u << i)) != 0;
 }
 
+void KlvRecord::markAbsent(double KlvRecord::*field) {
+    const int i = fieldIndex(field);
+    if (i >= 0) {
+        present &= ~(1u << i);
+    }
+}
+
 void KlvRecord::markPresent(double KlvRecord::*field) {
     const int i = fieldIndex(field);
     if (i >= 0) {

@@ -71,6 +71,7 @@ public:
     // sensorEllipsoidHeight).
     bool carries(double KlvRecord::*field) const;
     void markPresent(double KlvRecord::*field);
+    void markAbsent(double KlvRecord::*field);
 };
 
 // The frame loop's first-in first-out queue; it owns the records in it.

@@ -342,6 +342,71 @@ TEST(Playback, LiveStreamJoinedMidwayIsRegistered) {
     checkRegistration(measure(run.shots.at(snapshotKey(1.0)), 0, 0), 1, 2);
 }
 
+struct SelfCheck {
+    double median = -1, p95 = -1, corners = -1;
+};
+
+SelfCheck selfCheckOf(const std::string& err) {
+    SelfCheck c;
+    std::smatch m;
+    static const std::regex centre(R"(frame centre: \d+ pictures, median ([0-9.]+) px, )"
+                                   R"(95th percentile ([0-9.]+) px)");
+    if (std::regex_search(err, m, centre)) {
+        c.median = std::stod(m[1]);
+        c.p95 = std::stod(m[2]);
+    }
+    static const std::regex corners(R"(corners median ([0-9.]+) px)");
+    if (std::regex_search(err, m, corners)) {
+        c.corners = std::stod(m[1]);
+    }
+    return c;
+}
+
+// The telemetry self-check: the simulator's frame centre and corners are exact, so they
+// project onto the picture's centre and corners; a recorded heading a degree off moves the
+// centre by the angle's worth of pixels along the horizontal line of the view.
+TEST(SelfCheck, FrameCentreAndCornersLandOnThePictureUnlessTheHeadingIsOff) {
+    const std::vector<std::string> flight = {
+        "--ground",  "plain", "--hfov", "50",      "--hover", "33.49756,-115.89876,3000",
+        "--heading", "30",    "--look", "forward", "40",      "--duration",
+        "2"};
+    const fs::path good = simulate("self-check", flight);
+    std::vector<std::string> biasedFlight = flight;
+    biasedFlight.insert(biasedFlight.end(), {"--heading-bias", "1"});
+    const fs::path biased = simulate("self-check-biased", biasedFlight);
+
+    const ViewerRun run = runViewerAt(
+        {"--frame-center", good.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"},
+        {1.0});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const SelfCheck c = selfCheckOf(run.err);
+    EXPECT_GE(c.median, 0.0) << run.err;
+    EXPECT_LT(c.median, 1.0) << run.err;
+    EXPECT_LT(c.p95, 1.0) << run.err;
+    EXPECT_GE(c.corners, 0.0) << run.err;
+    EXPECT_LT(c.corners, 1.0) << run.err;
+    // The cross is drawn: yellow around the window's centre.
+    ASSERT_EQ(run.shots.count(snapshotKey(1.0)), 1u) << run.err;
+    const RgbImage& shot = run.shots.at(snapshotKey(1.0));
+    int yellow = 0;
+    for (int y = kWindowHeight / 2 - 16; y <= kWindowHeight / 2 + 16; ++y) {
+        for (int x = kWindowWidth / 2 - 16; x <= kWindowWidth / 2 + 16; ++x) {
+            const uint8_t* p = shot.at(x, y);
+            yellow += p[0] > 200 && p[1] > 200 && p[2] < 90;
+        }
+    }
+    EXPECT_GT(yellow, 40) << "no cross at the picture's centre";
+
+    const ViewerRun off =
+        runViewer({biased.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"});
+    EXPECT_EQ(off.exitCode, 0) << off.err;
+    // Turning the view 1 degree about the vertical moves a point of the line of sight,
+    // seen 40 degrees below the horizon, by fx tan(1 deg) cos(40 deg) pixels.
+    const double fx = 640.0 / std::tan(25.0 * M_PI / 180.0);
+    const double expected = fx * std::tan(M_PI / 180.0) * std::cos(40.0 * M_PI / 180.0);
+    EXPECT_NEAR(selfCheckOf(off.err).median, expected, 0.1 * expected) << off.err;
+}
+
 // Terrain hides what lies behind it as seen from the sensor, though it adds no colour: with
 // a flat terrain 2000 m high under the hovering sensor, the reference boxes (1300 m) are
 // hidden and the waypoint spheres (2286 m and more) stay in view; without the terrain the

@@ -52,13 +52,17 @@ public:
     double secondsOf(long frame) const { return static_cast<double>(frame) / fps_; }
 
 private:
+    void addCorners(KlvRecord& record, const Eigen::Vector3d& origin, const PlatformState& p,
+                    const SensorAngles& angles) const;
+
     const Trajectory& trajectory_;
     SensorPlan sensor_;
     const Ground& ground_;
     int fps_;
 };
 
-// The complete local set of a record: the fifteen decoded tags, the mission identifier,
+// The complete local set of a record: the fifteen decoded tags, the sensor's ellipsoid height
+// (tag 75) and the frame's corners (tags 82-89) when the record has them, the mission identifier,
 // platform designation, image source sensor, image coordinate system and version items, and
 // the checksum. The items add up to 128 to 255 bytes, so the length is written in the
 // one-byte long form 0x81 nn.

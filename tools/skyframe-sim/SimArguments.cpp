@@ -72,6 +72,8 @@ bool parseTelemetryOption(const std::string& arg, const std::function<std::strin
         o.klvGap = std::make_pair(from, to);
     } else if (arg == "--no-camera-tags") {
         o.noCameraTags = true;
+    } else if (arg == "--msl-altitude-only") {
+        o.mslAltitudeOnly = true;
     } else if (arg == "--heading-bias") {
         o.headingBias = parseNumber(arg, value(), -180, 180);
     } else if (arg == "--cut-before-keyframe") {
@@ -131,6 +133,7 @@ Telemetry:
   --klv-gap FROM,TO     no telemetry from FROM to TO seconds
   --lead N              KLV packet i carries the pose of slot i + N (default 0)
   --no-camera-tags      leave out sensor latitude, longitude, altitude and fields of view
+  --msl-altitude-only   the sensor's height as tag 15 (mean sea level) alone, without tag 75
   --heading-bias DEG    record the platform heading DEG degrees off the truth (the pictures
                         keep the true one)
   --cut-before-keyframe the file starts half a second into the video, between key frames

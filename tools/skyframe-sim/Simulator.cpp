@@ -131,10 +131,14 @@ long Flight::packets() const {
 std::vector<unsigned char> Flight::packet(long index) const {
     KlvRecord r = telemetry_->atSeconds(slots_.at(static_cast<size_t>(index)).seconds);
     r.platformHeading = std::fmod(r.platformHeading + options_.headingBias + 360.0, 360.0);
+    if (options_.mslAltitudeOnly) {
+        r.markAbsent(&KlvRecord::sensorEllipsoidHeight);
+    }
     if (options_.noCameraTags) {
         const double none = std::numeric_limits<double>::quiet_NaN();
         r.sensorLatitude = r.sensorLongitude = r.sensorAltitude = none;
         r.horizontalFov = r.verticalFov = none;
+        r.markAbsent(&KlvRecord::sensorEllipsoidHeight);
     }
     return encodeFlightPacket(r);
 }

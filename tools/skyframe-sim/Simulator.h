@@ -66,6 +66,7 @@ struct SimOptions {
     double klvJitterMs = 0.0; // pose times spread up to this much around the regular slots
     std::optional<std::pair<double, double>> klvGap; // seconds [from, to) without telemetry
     bool noCameraTags = false;      // packets without sensor position and fields of view
+    bool mslAltitudeOnly = false;   // the sensor's height in tag 15 alone, not tag 75
     double headingBias = 0.0;       // degrees added to the recorded platform heading
     bool cutBeforeKeyframe = false; // the file starts between two key frames
 };
