@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,6 +155,25 @@ TEST(Playback, TelemetryComesFromTheLastDataStreamThatCarriesKlv) {
     const ViewerRun wrong = play(file, {"--data-stream", "0"});
     EXPECT_EQ(wrong.exitCode, 255);
     EXPECT_NE(wrong.err.find("stream 0 is not a data stream"), std::string::npos) << wrong.err;
+}
+
+// A real recording in the legacy EG 0104 set: posed from it, and the frame centre it reports
+// lands near the picture's centre (the set gives pointing as absolute angles).
+TEST(Playback, LegacySetRecordingIsPosedAndItsFrameCentreLandsNearTheCentre) {
+    const fs::path file = kTestData / "aphill_short.ts";
+    if (!fs::exists(file)) {
+        GTEST_SKIP() << file << " not present";
+    }
+    const ViewerRun run = play(file, {"--frame-center"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("48 decoded (0 ST 0601, 48 EG 0104)"), std::string::npos) << run.err;
+    const Counts c = countsOf(run.err);
+    EXPECT_EQ(c.recordsUsed, c.processed) << run.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(run.err, m, std::regex(R"(median ([0-9.]+) px, 95th)")))
+        << run.err;
+    // 720 x 480 pictures: within 15 pixels of the centre.
+    EXPECT_LT(std::stod(m[1]), 15.0) << run.err;
 }
 
 TEST(Playback, HelpAndBadOptions) {
