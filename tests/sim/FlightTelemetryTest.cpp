@@ -1,5 +1,7 @@
 #include "FlightTelemetry.h"
 
+#include "camera/Geoid.h"
+
 #include "camera/Geodesy.h"
 #include "telemetry/Klv.h"
 #include "telemetry/KlvEncoder.h"
@@ -105,7 +107,12 @@ TEST(CameraFromPacket, IsTheCameraOfTheDecodedValues) {
     KlvRecord back;
     parseItems(back, bytes.data() + 18, bytes[17]);
     const double fov[2] = {back.horizontalFov, back.verticalFov};
-    const double position[3] = {back.sensorLatitude, back.sensorLongitude, back.sensorAltitude};
+    // The viewer's height rule: tag 75, else tag 15 (mean sea level) plus the geoid.
+    const double height =
+        back.carries(&KlvRecord::sensorEllipsoidHeight)
+            ? back.sensorEllipsoidHeight
+            : back.sensorAltitude + geoidHeightEgm96(back.sensorLatitude, back.sensorLongitude);
+    const double position[3] = {back.sensorLatitude, back.sensorLongitude, height};
     const double sensor[3] = {back.sensorAzimuth, back.sensorElevation, back.sensorRoll};
     const double platform[3] = {back.platformHeading, back.platformPitch, back.platformRoll};
     Camera expected(1280, 720);
@@ -130,7 +137,12 @@ TEST(FlightTelemetry, DescribesAHoverLookingDown) {
     EXPECT_EQ(telemetry.secondsOf(45), 1.5);
     EXPECT_EQ(r.sensorLatitude, 33.4);
     EXPECT_EQ(r.sensorLongitude, -115.7);
-    EXPECT_EQ(r.sensorAltitude, 2500.0);
+    // Tag 15 above mean sea level, tag 75 above the ellipsoid.
+    const double geoid = geoidHeightEgm96(33.4, -115.7);
+    EXPECT_LT(geoid, -30.0); // about -34 m over the Salton basin
+    EXPECT_DOUBLE_EQ(r.sensorAltitude, 2500.0 - geoid);
+    EXPECT_EQ(r.sensorEllipsoidHeight, 2500.0);
+    EXPECT_TRUE(r.carries(&KlvRecord::sensorEllipsoidHeight));
     EXPECT_EQ(r.platformHeading, 250.0);
     EXPECT_EQ(r.sensorAzimuth, 0.0);
     EXPECT_EQ(r.sensorElevation, -90.0);
@@ -139,7 +151,12 @@ TEST(FlightTelemetry, DescribesAHoverLookingDown) {
     // Straight down: the frame centre is the point below, on the ground.
     EXPECT_NEAR(r.frameCenterLatitude, 33.4, 1e-9);
     EXPECT_NEAR(r.frameCenterLongitude, -115.7, 1e-9);
-    EXPECT_NEAR(r.frameCenterElevation, -40.0, 1e-3);
+    EXPECT_NEAR(r.frameCenterElevation, -40.0 - geoid, 1e-3);
+    // The corners of a picture looking straight down lie symmetrically about the point below:
+    // north and south of it by the same angle, the right half east of a heading of 250.
+    ASSERT_TRUE(r.hasCorners);
+    EXPECT_NEAR(r.cornerLatitude[0] + r.cornerLatitude[2], 2 * 33.4, 1e-6);
+    EXPECT_NEAR(r.cornerLongitude[1] + r.cornerLongitude[3], 2 * -115.7, 1e-6);
     EXPECT_EQ(telemetry.at(-30).timestamp, kFlightEpochMicroseconds - 1e6);
 }
 
@@ -154,7 +171,7 @@ TEST(FlightTelemetry, LooksAtTheTargetAndCentresTheFrameOnIt) {
     const KlvRecord r = telemetry.at(3);
     EXPECT_NEAR(r.frameCenterLatitude, 33.41, 1e-8);
     EXPECT_NEAR(r.frameCenterLongitude, -115.72, 1e-8);
-    EXPECT_NEAR(r.frameCenterElevation, -8.0, 1e-3);
+    EXPECT_NEAR(r.frameCenterElevation, -8.0 - geoidHeightEgm96(33.41, -115.72), 1e-3);
     const Camera c = cameraFromPacket(encodeFlightPacket(r), 640, 360);
     const Eigen::Vector2d uv = c.projectGeodetic(33.41, -115.72, -8.0);
     // Through the stored resolution of the angles and the height: within a tenth of a pixel.

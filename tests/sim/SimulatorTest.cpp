@@ -211,7 +211,7 @@ TEST_F(SmallFlight, HoldsOneKlvPacketPerFrameCarryingTheTelemetryOfTheFrameLeadA
         const KlvRecord expected = flight.telemetry().at(static_cast<long>(i) + options_->lead);
         EXPECT_NEAR(record.sensorLatitude, expected.sensorLatitude, 1e-7);
         EXPECT_NEAR(record.sensorLongitude, expected.sensorLongitude, 1e-7);
-        EXPECT_NEAR(record.sensorAltitude, *options_->altitude, 0.2);
+        EXPECT_NEAR(record.sensorEllipsoidHeight, *options_->altitude, 0.2);
         EXPECT_NEAR(record.sensorElevation, -90.0, 1e-6);
         KlvPacket framed;
         ASSERT_TRUE(frameKlvPacket(r.klv[i].data(), r.klv[i].size(), framed));
