@@ -67,7 +67,7 @@ viewer_run() {
         "$read" "$decode" "$convert" "$sync" "$camera" "$route" "$render" "$(calc "1000 * $render / $shown")"
 }
 
-frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$flight")
+frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$flight" | head -n 1)
 printf 'flight: %s (%s pictures, %.1f s of video at 30 fps)\n' "$flight" "$frames" "$(calc "$frames / 30")"
 printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg -threads 1 -f null" "$(calc "$frames / $ffmpeg1")" "$ffmpeg1"
 printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg (default threads) -pix_fmt bgr24" "$(calc "$frames / $ffmpegBgr")" "$ffmpegBgr"
