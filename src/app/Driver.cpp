@@ -310,10 +310,13 @@ int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& back
     osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control);
     viewer->addEventHandler(keys.get());
 
-    Session session{options,  scene,   backdrop, *viewer,
-                    hud,      selfCheck, *keys,  control,
-                    nullptr,  Snapshots(options.snapshotTimes, options.snapshotDir),
-                    0.0,      false,   DriverStats{}};
+    Session session{options,      scene,
+                    backdrop,     *viewer,
+                    hud,          selfCheck,
+                    *keys,        control,
+                    nullptr,      Snapshots(options.snapshotTimes, options.snapshotDir),
+                    0.0,          false,
+                    DriverStats{}};
     session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
                                                     scene.route.legs);
     FrameLoopStats loopStats;

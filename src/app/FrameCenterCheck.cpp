@@ -1,5 +1,7 @@
 #include "app/FrameCenterCheck.h"
 
+#include "app/ViewerControls.h"
+
 #include <osg/Geode>
 #include <osg/LineWidth>
 
@@ -26,19 +28,11 @@ double percentile(std::vector<double> values, double p) {
 }
 
 FrameCenterCheck::FrameCenterCheck(int windowWidth, int windowHeight, osg::Node::NodeMask mask)
-    : camera_(new osg::Camera), geometry_(new osg::Geometry), vertices_(new osg::Vec3Array),
-      windowWidth_(windowWidth), windowHeight_(windowHeight), mask_(mask) {
-    // Window pixels with y down, as the picture's rows run, drawn after the scene, unlit.
-    camera_->setProjectionMatrixAsOrtho2D(0, windowWidth, windowHeight, 0);
-    camera_->setReferenceFrame(osg::Transform::ABSOLUTE_RF);
-    camera_->setViewMatrix(osg::Matrix::identity());
-    camera_->setClearMask(0);
-    camera_->setRenderOrder(osg::Camera::POST_RENDER);
-    camera_->setAllowEventFocus(false);
-    osg::StateSet* state = camera_->getOrCreateStateSet();
-    state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    state->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
-    state->setAttributeAndModes(new osg::LineWidth(2.0f));
+    : camera_(makeWindowOverlayCamera(windowWidth, windowHeight, true)),
+      geometry_(new osg::Geometry), vertices_(new osg::Vec3Array), windowWidth_(windowWidth),
+      windowHeight_(windowHeight), mask_(mask) {
+    // Window pixels with y down, as the picture's rows run.
+    camera_->getOrCreateStateSet()->setAttributeAndModes(new osg::LineWidth(2.0f));
 
     geometry_->setDataVariance(osg::Object::DYNAMIC);
     geometry_->setUseDisplayList(false);

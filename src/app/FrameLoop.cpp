@@ -43,6 +43,7 @@ public:
 
 private:
     bool nextPacket();
+    bool readFromSource(AVPacket& packet);
     void handlePacket(AVPacket& packet);
     void handleData(const AVPacket& packet);
     void sendVideo(AVPacket* packet);
@@ -118,11 +119,13 @@ bool Player::nextPacket() {
         lookAhead_.pop_front();
         return true;
     }
-    if (ended_) {
-        return false;
-    }
+    return !ended_ && readFromSource(*packet_);
+}
+
+// One packet from the source, counted and timed; false (and the source ended) at its end.
+bool Player::readFromSource(AVPacket& packet) {
     const auto start = Clock::now();
-    const bool ok = media_.read(*packet_);
+    const bool ok = media_.read(packet);
     st_.readSeconds += secondsSince(start);
     if (!ok) {
         ended_ = true;
@@ -273,15 +276,9 @@ void Player::readAheadFor(double time) {
     const double limit = time + options_.sync.maxGapSeconds;
     while (sync_.latestTime() < time && lookAhead_.size() < kLookAheadLimit && !ended_) {
         PacketPtr p(av_packet_alloc());
-        const auto start = Clock::now();
-        const bool ok = p && media_.read(*p);
-        st_.readSeconds += secondsSince(start);
-        if (!ok) {
-            ended_ = true;
-            st_.timedOut = media_.timedOut();
+        if (!p || !readFromSource(*p)) {
             return;
         }
-        ++st_.packets;
         if (p->stream_index == media_.dataStream()) {
             handleData(*p);
             continue;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-#include <stdexcept>
 #include <limits>
+#include <stdexcept>
 
 namespace skyframe {
 
@@ -46,16 +46,15 @@ CameraInputs cameraInputsOf(KlvRecord& record) {
     CameraInputs in;
     extractCameraData(record, in.fov, in.sensorPosition, in.sensorAngles, in.platformAngles,
                       in.frameCenter);
-    in.sensorPosition[2] =
-        record.carries(&KlvRecord::sensorEllipsoidHeight)
-            ? record.sensorEllipsoidHeight
-            : ellipsoidHeightOf(record.sensorAltitude, record.sensorLatitude, record.sensorLongitude);
+    in.sensorPosition[2] = record.carries(&KlvRecord::sensorEllipsoidHeight)
+                               ? record.sensorEllipsoidHeight
+                               : ellipsoidHeightOf(record.sensorAltitude, record.sensorLatitude,
+                                                   record.sensorLongitude);
     in.hasFrameCenter = record.carries(&KlvRecord::frameCenterLatitude) &&
                         record.carries(&KlvRecord::frameCenterLongitude);
     if (in.hasFrameCenter) {
-        in.frameCenter[2] = ellipsoidHeightOf(record.frameCenterElevation,
-                                              record.frameCenterLatitude,
-                                              record.frameCenterLongitude);
+        in.frameCenter[2] = ellipsoidHeightOf(
+            record.frameCenterElevation, record.frameCenterLatitude, record.frameCenterLongitude);
     }
     in.hasCorners = record.hasCorners;
     for (int i = 0; i < 4; ++i) {

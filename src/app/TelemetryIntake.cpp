@@ -5,8 +5,8 @@
 
 namespace skyframe {
 
-void TelemetryIntake::addDataPacket(const uint8_t* data, int size,
-                                    const KlvIntakeOptions& options, KlvTally* tally) {
+void TelemetryIntake::addDataPacket(const uint8_t* data, int size, const KlvIntakeOptions& options,
+                                    KlvTally* tally) {
     if (data == nullptr || size <= 0) {
         return;
     }

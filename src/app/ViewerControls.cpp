@@ -45,18 +45,24 @@ bool PlaybackKeys::handle(const osgGA::GUIEventAdapter& event, osgGA::GUIActionA
     }
 }
 
-StatusHud::StatusHud(int windowWidth, int windowHeight, osg::Node::NodeMask mask)
-    : camera_(new osg::Camera), text_(new osgText::Text), mask_(mask) {
-    // Window pixels, drawn after the scene, over everything, unlit.
-    camera_->setProjectionMatrixAsOrtho2D(0, windowWidth, 0, windowHeight);
-    camera_->setReferenceFrame(osg::Transform::ABSOLUTE_RF);
-    camera_->setViewMatrix(osg::Matrix::identity());
-    camera_->setClearMask(0);
-    camera_->setRenderOrder(osg::Camera::POST_RENDER);
-    camera_->setAllowEventFocus(false);
-    osg::StateSet* state = camera_->getOrCreateStateSet();
+osg::ref_ptr<osg::Camera> makeWindowOverlayCamera(int windowWidth, int windowHeight, bool yDown) {
+    osg::ref_ptr<osg::Camera> camera = new osg::Camera;
+    camera->setProjectionMatrixAsOrtho2D(0, windowWidth, yDown ? windowHeight : 0,
+                                         yDown ? 0 : windowHeight);
+    camera->setReferenceFrame(osg::Transform::ABSOLUTE_RF);
+    camera->setViewMatrix(osg::Matrix::identity());
+    camera->setClearMask(0);
+    camera->setRenderOrder(osg::Camera::POST_RENDER);
+    camera->setAllowEventFocus(false);
+    osg::StateSet* state = camera->getOrCreateStateSet();
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
     state->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
+    return camera;
+}
+
+StatusHud::StatusHud(int windowWidth, int windowHeight, osg::Node::NodeMask mask)
+    : camera_(makeWindowOverlayCamera(windowWidth, windowHeight, false)), text_(new osgText::Text),
+      mask_(mask) {
 
     text_->setFont(kLabelFont);
     text_->setCharacterSize(18.0f);

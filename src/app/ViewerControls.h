@@ -16,6 +16,10 @@
 
 namespace skyframe {
 
+// A camera drawing in window pixels after the scene, over everything, unlit: y runs up from
+// the bottom, or down from the top when `yDown` (as a picture's rows run).
+osg::ref_ptr<osg::Camera> makeWindowOverlayCamera(int windowWidth, int windowHeight, bool yDown);
+
 // Space, Right/Left, Up/Down, Home and h, turned into playback requests.
 class PlaybackKeys : public osgGA::GUIEventHandler {
 public:
