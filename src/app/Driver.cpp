@@ -14,6 +14,7 @@
 #include "terrain/TileReaderMessages.h"
 
 #include <osg/Camera>
+#include <osg/Viewport>
 #include <osgViewer/View>
 #include <osgViewer/Viewer>
 #include <osgViewer/ViewerEventHandlers>
@@ -157,6 +158,10 @@ struct Session {
 };
 
 void showPicture(Session& s, const ShownPicture& picture) {
+    if (const osg::Viewport* viewport = s.viewer.getCamera()->getViewport()) {
+        s.backdrop.setDisplaySize(static_cast<int>(viewport->width()),
+                                  static_cast<int>(viewport->height()));
+    }
     s.backdrop.setFrame(picture.bgr, picture.width, picture.height);
     const auto cameraStart = Clock::now();
     // Until a usable record has posed the camera there is no viewpoint to draw the world

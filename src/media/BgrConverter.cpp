@@ -18,13 +18,13 @@ bool BgrConverter::configure(int width, int height, AVPixelFormat format) {
         sws_isSupportedInput(format) <= 0) {
         return false;
     }
-    SwsContextPtr scaler(sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24,
+    SwsContextPtr scaler(sws_getContext(width, height, format, width, height, kBgrFormat,
                                         SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler) {
         return false;
     }
     // Alignment 1: the backdrop expects rows packed without padding.
-    const int size = av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, 1);
+    const int size = av_image_get_buffer_size(kBgrFormat, width, height, 1);
     if (size <= 0) {
         return false;
     }
@@ -34,8 +34,7 @@ bool BgrConverter::configure(int width, int height, AVPixelFormat format) {
     }
     uint8_t* planes[4] = {};
     int lineSizes[4] = {};
-    if (av_image_fill_arrays(planes, lineSizes, buffer.get(), AV_PIX_FMT_BGR24, width, height, 1) <
-        0) {
+    if (av_image_fill_arrays(planes, lineSizes, buffer.get(), kBgrFormat, width, height, 1) < 0) {
         return false;
     }
     scaler_ = std::move(scaler);

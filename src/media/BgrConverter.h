@@ -4,13 +4,18 @@
 
 namespace skyframe {
 
-// Converts decoded pictures to packed 24-bit BGR (rows of exactly width * 3 bytes) with a
-// bilinear scaler, into one buffer reused from picture to picture. A picture of another
-// size or pixel format than the current one rebuilds the scaler and the buffer for it
-// instead of converting past the planes. The buffer has kBgrPadding spare bytes past the
-// packed picture: libswscale's vector code writes a little beyond the last row at some
-// widths (360 x 240 among them).
+// Converts decoded pictures to packed 32-bit pixels in byte order blue, green, red, opaque
+// alpha (rows of exactly width * 4 bytes) with a bilinear scaler, into one buffer reused from
+// picture to picture. A picture of another size or pixel format than the current one rebuilds the
+// scaler and the buffer for it instead of converting past the planes. The buffer has kBgrPadding
+// spare bytes past the packed picture: libswscale's vector code writes a little beyond the last row
+// at some widths (360 x 240 among them).
 constexpr int kBgrPadding = 256;
+
+// Four bytes a pixel rather than three: OpenGL takes BGRA rows as they are, where BGR rows
+// are repacked pixel by pixel on every upload (a tenth of the viewer's time in software GL).
+constexpr AVPixelFormat kBgrFormat = AV_PIX_FMT_BGRA;
+constexpr int kBgrBytesPerPixel = 4;
 
 // True for a picture the converter can take: a size above zero and a known pixel format.
 bool convertible(const AVFrame& picture);

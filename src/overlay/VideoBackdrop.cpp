@@ -17,6 +17,10 @@ void VideoBackdrop::setUpHud() {
     // than stretched to powers of two.
     texture->setDataVariance(osg::Object::DYNAMIC);
     texture->setResizeNonPowerOfTwoHint(false);
+    // No mipmaps: the picture is never minified much, and building them for every picture
+    // took a third of the rendering time in software OpenGL.
+    texture->setFilter(osg::Texture::MIN_FILTER, osg::Texture::LINEAR);
+    texture->setFilter(osg::Texture::MAG_FILTER, osg::Texture::LINEAR);
 
     // Unit square at z = 0 with texture (0, 0) at its (0, 0) corner.
     osg::ref_ptr<osg::Geometry> quad =
@@ -56,9 +60,31 @@ void VideoBackdrop::setUpHud() {
 
 void VideoBackdrop::setFrame(const unsigned char* pixels, int width, int height) {
     // NO_DELETE: the frame loop owns the buffer and reuses it for the whole run.
-    image->setImage(width, height, 1, GL_RGB, GL_BGR, GL_UNSIGNED_BYTE,
+    image->setImage(width, height, 1, GL_RGBA, GL_BGRA, GL_UNSIGNED_BYTE,
                     const_cast<unsigned char*>(pixels), osg::Image::NO_DELETE, 1, 0);
     texture->setImage(image.get());
+    if (width != pictureWidth_ || height != pictureHeight_) {
+        pictureWidth_ = width;
+        pictureHeight_ = height;
+        chooseFilter();
+    }
+}
+
+void VideoBackdrop::setDisplaySize(int width, int height) {
+    if (width != displayWidth_ || height != displayHeight_) {
+        displayWidth_ = width;
+        displayHeight_ = height;
+        chooseFilter();
+    }
+}
+
+void VideoBackdrop::chooseFilter() {
+    // Texel centres on pixel centres: bilinear filtering would give the same colours at
+    // several times the cost per pixel.
+    const bool oneToOne = pictureWidth_ == displayWidth_ && pictureHeight_ == displayHeight_;
+    const auto filter = oneToOne ? osg::Texture::NEAREST : osg::Texture::LINEAR;
+    texture->setFilter(osg::Texture::MIN_FILTER, filter);
+    texture->setFilter(osg::Texture::MAG_FILTER, filter);
 }
 
 } // namespace skyframe

@@ -49,11 +49,16 @@ TEST(BgrConverter, AwkwardSizesConvertWithinTheirBuffer) {
         ASSERT_NE(bgr, nullptr);
         EXPECT_EQ(converter.width(), w);
         EXPECT_EQ(converter.height(), h);
-        const size_t packed = static_cast<size_t>(w) * h * 3;
-        for (size_t i = 0; i < packed; i += std::max<size_t>(1, packed / 997)) {
-            EXPECT_NEAR(bgr[i], 128, 6) << "byte " << i;
+        const size_t pixels = static_cast<size_t>(w) * h;
+        const size_t packed = pixels * kBgrBytesPerPixel;
+        for (size_t p = 0; p < pixels; p += std::max<size_t>(1, pixels / 997)) {
+            const uint8_t* px = bgr + p * kBgrBytesPerPixel;
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(px[c], 128, 6) << "pixel " << p << " byte " << c;
+            }
+            EXPECT_EQ(px[3], 255) << "pixel " << p << " is not opaque";
         }
-        EXPECT_NEAR(bgr[packed - 1], 128, 6);
+        EXPECT_NEAR(bgr[packed - 2], 128, 6);
         // The spare bytes past the picture end with untouched zeros: whatever the scaler
         // writes past the last row stays well inside the buffer.
         for (int i = kBgrPadding / 2; i < kBgrPadding; ++i) {

@@ -77,17 +77,17 @@ TEST(VideoBackdrop, HudCameraIsTheRootsFirstChild) {
 TEST(VideoBackdrop, FrameIsShownInPlaceAndMarkedModifiedEveryCall) {
     VideoBackdrop backdrop;
     backdrop.setUpHud();
-    std::vector<unsigned char> pixels(1280 * 720 * 3, 0);
+    std::vector<unsigned char> pixels(1280 * 720 * 4, 0);
     backdrop.setFrame(pixels.data(), 1280, 720);
     const osg::Image& image = *backdrop.image;
     EXPECT_EQ(image.s(), 1280);
     EXPECT_EQ(image.t(), 720);
     EXPECT_EQ(image.r(), 1);
-    EXPECT_EQ(image.getInternalTextureFormat(), GL_RGB);
-    EXPECT_EQ(image.getPixelFormat(), static_cast<GLenum>(GL_BGR));
+    EXPECT_EQ(image.getInternalTextureFormat(), GL_RGBA);
+    EXPECT_EQ(image.getPixelFormat(), static_cast<GLenum>(GL_BGRA));
     EXPECT_EQ(image.getDataType(), static_cast<GLenum>(GL_UNSIGNED_BYTE));
     EXPECT_EQ(image.getPacking(), 1u);
-    EXPECT_EQ(image.getRowSizeInBytes(), 1280u * 3u);
+    EXPECT_EQ(image.getRowSizeInBytes(), 1280u * 4u);
     EXPECT_EQ(image.data(), pixels.data());
     EXPECT_EQ(image.getAllocationMode(), osg::Image::NO_DELETE);
 
@@ -96,6 +96,32 @@ TEST(VideoBackdrop, FrameIsShownInPlaceAndMarkedModifiedEveryCall) {
     backdrop.setFrame(pixels.data(), 1280, 720);
     EXPECT_GT(backdrop.image->getModifiedCount(), before);
     EXPECT_EQ(backdrop.texture->getImage(), backdrop.image.get());
+}
+
+// A picture drawn at its own size is sampled texel for pixel; any other size, or before the
+// display size is known, is filtered bilinearly. Never mipmapped: building mipmaps for every
+// picture is what made the backdrop slow.
+TEST(VideoBackdrop, FilterFollowsThePictureAndDisplaySizes) {
+    VideoBackdrop backdrop;
+    backdrop.setUpHud();
+    std::vector<unsigned char> pixels(1280 * 720 * 4, 0);
+    auto filters = [&backdrop] {
+        return std::make_pair(backdrop.texture->getFilter(osg::Texture::MIN_FILTER),
+                              backdrop.texture->getFilter(osg::Texture::MAG_FILTER));
+    };
+    const auto linear = std::make_pair(osg::Texture::LINEAR, osg::Texture::LINEAR);
+    const auto nearest = std::make_pair(osg::Texture::NEAREST, osg::Texture::NEAREST);
+    EXPECT_EQ(filters(), linear);
+    backdrop.setFrame(pixels.data(), 1280, 720);
+    EXPECT_EQ(filters(), linear);
+    backdrop.setDisplaySize(1280, 720);
+    EXPECT_EQ(filters(), nearest);
+    backdrop.setFrame(pixels.data(), 640, 360);
+    EXPECT_EQ(filters(), linear);
+    backdrop.setDisplaySize(640, 360);
+    EXPECT_EQ(filters(), nearest);
+    backdrop.setDisplaySize(641, 360);
+    EXPECT_EQ(filters(), linear);
 }
 
 } // namespace
