@@ -14,6 +14,13 @@ osg::Matrixd projectionMatrixFor(const Camera& camera) {
                         0.0, 0.0, -2.000200020002, 0.0);
 }
 
+osg::Matrixd withDepthRange(const osg::Matrixd& projection, double nearMetres, double farMetres) {
+    osg::Matrixd m = projection;
+    m(2, 2) = -(farMetres + nearMetres) / (farMetres - nearMetres);
+    m(3, 2) = -2.0 * farMetres * nearMetres / (farMetres - nearMetres);
+    return m;
+}
+
 osg::Matrixd viewMatrixFor(const Camera& camera) {
     // Half a turn about x: sensor y down / z forward to eye y up / z backward.
     const osg::Matrixd flip = osg::Matrixd::rotate(-3.141592653589793, osg::Vec3d(1.0, 0.0, 0.0));

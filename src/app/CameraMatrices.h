@@ -15,6 +15,10 @@ namespace skyframe {
 // is the image centre by construction, so it is not read.
 osg::Matrixd projectionMatrixFor(const Camera& camera);
 
+// The same frustum with its near and far planes moved to the given distances in metres (the
+// depth rows of a symmetric perspective projection; the other terms are kept).
+osg::Matrixd withDepthRange(const osg::Matrixd& projection, double nearMetres, double farMetres);
+
 // View matrix giving eye coordinates diag(1, -1, -1) * R * (X - C): the sensor's right, down
 // and line-of-sight axes become the eye's x, -y and -z (y up, looking along -z).
 osg::Matrixd viewMatrixFor(const Camera& camera);
