@@ -4,6 +4,7 @@
 #include "mission/RouteScene.h"
 #include "mission/TargetsReader.h"
 #include "overlay/Labels.h"
+#include "terrain/TerrainManifest.h"
 
 #include <osg/BlendFunc>
 #include <osg/Notify>
@@ -18,10 +19,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <ostream>
 
 namespace skyframe {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -107,30 +112,70 @@ bool probeTerrainFile(const std::string& path, std::string& problem, unsigned se
     return false;
 }
 
+namespace {
+
+// The manifest beside the terrain file, or null when there is none or it is unusable.
+std::shared_ptr<const TerrainManifest> manifestBeside(const std::string& path, std::ostream& err) {
+    const fs::path manifestPath = fs::path(path).parent_path() / TerrainManifest::kFileName;
+    std::error_code error;
+    if (!fs::exists(manifestPath, error)) {
+        return nullptr;
+    }
+    try {
+        return std::make_shared<const TerrainManifest>(
+            TerrainManifest::read(manifestPath.string()));
+    } catch (const ManifestError& e) {
+        err << "warning: " << e.what() << "; the terrain's files count as unchecked" << std::endl;
+        return nullptr;
+    }
+}
+
+osg::ref_ptr<osg::Node> loadTerrainRoot(const std::string& path, const TerrainManifest* manifest,
+                                        std::string& problem) {
+    const osgDB::Options* options = osgDB::Registry::instance()->getOptions();
+    std::string relativePath;
+    const ManifestEntry* entry =
+        manifest && manifest->contains(path, relativePath) ? manifest->find(relativePath) : nullptr;
+    osg::ref_ptr<osg::Node> node;
+    if (entry) {
+        std::string bytes;
+        problem = checkTerrainFile(path, *entry, &bytes);
+        if (!problem.empty()) {
+            return nullptr;
+        }
+        node = readNodeFromBytes(path, bytes, options).getNode();
+    } else if (probeTerrainFile(path, problem)) {
+        node = osgDB::readNodeFile(path, options);
+    } else {
+        return nullptr;
+    }
+    if (!node) {
+        problem = "no reader could load it";
+    }
+    return node;
+}
+
+} // namespace
+
 void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& stage,
-                     std::ostream& err, TerrainCheck check) {
+                     std::ostream& err) {
     stage.material = new osg::Material;
     stage.material->setAmbient(osg::Material::FRONT_AND_BACK, osg::Vec4(0.0f, 0.0f, 0.0f, 0.0f));
     stage.material->setDiffuse(osg::Material::FRONT_AND_BACK, osg::Vec4(0.0f, 1.0f, 1.0f, 0.0f));
 
-    // The library's readers trust their input: a cut or damaged file can crash them, so it
-    // is never loaded here before it has been checked or has loaded once in a child.
+    const std::shared_ptr<const TerrainManifest> manifest = manifestBeside(path, err);
     std::string problem;
-    const TerrainVerdict verdict = check ? check(path, problem) : TerrainVerdict::Unknown;
-    bool fit = verdict == TerrainVerdict::Sound;
-    if (verdict == TerrainVerdict::Unknown) {
-        fit = probeTerrainFile(path, problem);
-    }
-    if (fit) {
-        stage.node = osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
-        problem = "no reader could load it";
-    }
+    stage.node = loadTerrainRoot(path, manifest.get(), problem);
     if (!stage.node) {
         err << path << ": cannot load the terrain model: " << problem
             << "; going on without terrain" << std::endl;
         // An empty group keeps the later children at their places in the root.
         stage.node = new osg::Group;
     }
+    stage.guard =
+        new TerrainGuard(manifest, err, osgDB::Registry::instance()->getReadFileCallback());
+    installTerrainGuard(*stage.guard);
+
     osg::StateSet* state = stage.node->getOrCreateStateSet();
     state->setAttributeAndModes(stage.material.get(), osg::StateAttribute::ON);
     state->setAttributeAndModes(

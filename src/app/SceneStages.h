@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/TerrainGuard.h"
+
 #include <osg/Array>
 #include <osg/Group>
 #include <osg/Material>
@@ -25,6 +27,7 @@ struct TargetsStage {
 struct TerrainStage {
     osg::ref_ptr<osg::Material> material;
     osg::ref_ptr<osg::Node> node;
+    osg::ref_ptr<TerrainGuard> guard; // the registry's read-file callback from then on
 };
 
 struct RouteStage {
@@ -39,17 +42,6 @@ struct RouteStage {
 void runTargetsStage(osg::Group& root, const std::string& path, TargetsStage& stage,
                      std::ostream& err = std::cerr);
 
-// What is known about a terrain file before the scene-graph library is let near it.
-enum class TerrainVerdict {
-    Unknown, // not a file the check knows: it is probed in a child process
-    Sound,   // checked (sizes, checksums) and fit to load in this process
-    Broken,  // checked and found damaged: not loaded
-};
-
-// A check of terrain files that carry their own description, such as a tree whose manifest
-// records every file's size and checksum. Sets `problem` when it returns Broken.
-using TerrainCheck = TerrainVerdict (*)(const std::string& path, std::string& problem);
-
 // How long the probe may take to load a terrain file before it is given up (seconds).
 constexpr unsigned kTerrainProbeSeconds = 120;
 
@@ -61,12 +53,16 @@ bool probeTerrainFile(const std::string& path, std::string& problem,
 
 // Loads the terrain model (Earth-centred, added with no transform) and adds it to root in
 // render bin 2 with a material whose diffuse alpha is 0: blended, it adds no colour over the
-// video but still writes depth, hiding route and targets behind the terrain. The file is
-// loaded only after `check` (when given) calls it Sound, or, when the check does not know it,
-// after probeTerrainFile succeeded. A file that is refused or cannot be loaded gives a
-// warning on `err` and an empty group in the terrain's place.
+// video but still writes depth, hiding route and targets behind the terrain.
+// The library's readers trust their input, so the file is let near them only once it is
+// known to be sound: when a terrain.manifest beside it lists it, its size and crc32 are
+// checked and the checked bytes are parsed (the file is read once); otherwise it must first
+// load in a child process (probeTerrainFile). Then a TerrainGuard, installed as the
+// registry's read-file callback, checks the tiles that the database pager reads later.
+// A file that is refused or cannot be loaded gives a warning on `err` and an empty group in
+// the terrain's place; a manifest that cannot be read gives a warning and counts as absent.
 void runTerrainStage(osg::Group& root, const std::string& path, TerrainStage& stage,
-                     std::ostream& err, TerrainCheck check = nullptr);
+                     std::ostream& err);
 
 // Reads the mission file and adds the waypoint markers and route legs (render bin 3) to
 // root. Throws InputError for a file that cannot be read; a mission without a route point

@@ -17,6 +17,7 @@
 #   play ARGS     the viewer under Xvfb, with the sanitizer build's preload
 #   with_mission FILE, with_targets FILE   view with FILE in place of the sample file
 #   with_terrain FILE                      play with FILE as the terrain model
+#   with_tree FILE     play a longer video, for the pager to read FILE's tiles during it
 #   $KLV_SAMPLE   skyframe-klv-sample
 set -u
 table=$1 name=$2 work=$3
@@ -40,6 +41,7 @@ play() {
 with_mission() { view "$FIX/v.ts" "$1" "$FIX/targets.xml" "$FIX/small.osgb"; }
 with_targets() { view "$FIX/v.ts" "$FIX/mission.xml" "$1" "$FIX/small.osgb"; }
 with_terrain() { play "$FIX/v.ts" "$FIX/mission.xml" "$FIX/targets.xml" "$1"; }
+with_tree() { play "$FIX/long.ts" "$FIX/mission.xml" "$FIX/targets.xml" "$1"; }
 
 dir="$work/$name"
 rm -rf "$dir"
