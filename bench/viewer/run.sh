@@ -63,7 +63,7 @@ viewer_run() {
     printf 'speed against real time: %.2fx (%s pictures shown)\n' "$(calc "$decoded / 30 / $wall")" "$shown"
     printf 'time outside rendering: %.2f s = %.2fx ffmpeg -threads 1 decoding\n' "$outside" "$(calc "$outside / $ffmpeg1")"
     printf 'time sync: %.4f s = %.3f%% of a shown picture'"'"'s time\n' "$sync" "$(calc "100 * $sync / $shown / ($wall / $shown)")"
-    printf 'where the time goes: read %.2f s, decode %.2f s, convert to BGR %.2f s, telemetry %.3f s, camera %.3f s, route progress %.3f s, rendering %.2f s (%.1f ms a shown picture)\n' \
+    printf 'where the time goes: read %.2f s, decode %.2f s, convert to BGRA %.2f s, telemetry %.3f s, camera %.3f s, route progress %.3f s, rendering %.2f s (%.1f ms a shown picture)\n' \
         "$read" "$decode" "$convert" "$sync" "$camera" "$route" "$render" "$(calc "1000 * $render / $shown")"
 }
 
