@@ -2,6 +2,7 @@
 // level-of-detail trees over them for the viewer.
 
 #include "CliSupport.h"
+#include "RegionCommand.h"
 
 #include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "       skyframe-tiler mix CELL_A CELL_B OUTDIR [--heights ellipsoid|msl]\n"
     "       skyframe-tiler tree CELL_A CELL_B OUTDIR [--out FILE.osgb|FILE.osgt]\n"
     "                           [--heights ellipsoid|msl]\n"
+    "       skyframe-tiler region OUTDIR INPUT... [--heights ellipsoid|msl] [-j N] [--no-root]\n"
+    "       skyframe-tiler region OUTDIR --root-only\n"
     "       skyframe-tiler synth SOUTH WEST FILE [--posts 121|1201|3601]\n"
     "options of every command: -q (no progress), -v (the writers' reports on standard "
     "output)\n";
@@ -82,10 +85,6 @@ constexpr const char* kHelp =
     "option and output folder is checked before any work. Tiles are written under a\n"
     "temporary name and renamed; tree reuses tiles no older than their cell and written\n"
     "with the same --heights. Exit status: 0 success, 1 failure, 2 usage.\n";
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // Positional arguments, --name value options and the -q / -v flags of one subcommand.
 struct Arguments {
@@ -402,6 +401,9 @@ int runCommand(int argc, char** argv) {
     }
     if (command == "tree") {
         return runTree(parse(argc, argv, 2, 3, {"--out", "--heights"}));
+    }
+    if (command == "region") {
+        return runRegion(argc, argv, 2);
     }
     if (command == "synth") {
         return runSynth(parse(argc, argv, 2, 3, {"--posts"}));
