@@ -153,6 +153,9 @@ int runRegion(int argc, char** argv, int first) {
     progress.set(1.0);
     if (!a.noRoot) {
         const int rootCells = assembleRegionRoot(a.outDir);
+        if (a.rootOnly) {
+            summary.cells = rootCells;
+        }
         std::cerr << "skyframe-tiler: root \"" << (fs::path(a.outDir) / kRootName).string()
                   << "\" covers " << rootCells << " cells\n";
     }
