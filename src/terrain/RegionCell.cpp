@@ -7,6 +7,7 @@
 
 #include <cpl_error.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace skyframe {
@@ -24,6 +25,17 @@ GDALDatasetUniquePtr openCell(const std::string& path) {
     return dataset;
 }
 
+void readBand(GDALDataset& dataset, const std::string& path, CellPosts& cell) {
+    cell.columns = dataset.GetRasterXSize();
+    cell.rows = dataset.GetRasterYSize();
+    cell.heights.resize(static_cast<std::size_t>(cell.rows) * cell.columns);
+    if (dataset.GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cell.columns, cell.rows,
+                                           cell.heights.data(), cell.columns, cell.rows,
+                                           GDT_Float32, 0, 0, nullptr) != CE_None) {
+        throw std::runtime_error("cannot read \"" + path + "\": " + CPLGetLastErrorMsg());
+    }
+}
+
 } // namespace
 
 std::string cellNameOf(const std::string& path) {
@@ -36,9 +48,6 @@ CellPosts loadCellPosts(const std::string& path, HeightReference heights) {
     CellPosts cell;
     cell.path = path;
     cell.name = cellName(cellCorner(*dataset, path));
-    cell.voidsFilled = fillVoids(dataset, path);
-    cell.columns = dataset->GetRasterXSize();
-    cell.rows = dataset->GetRasterYSize();
     double g[6];
     dataset->GetGeoTransform(g);
     // Pixel-is-area: each post is its pixel's centre.
@@ -46,11 +55,16 @@ CellPosts loadCellPosts(const std::string& path, HeightReference heights) {
     cell.north = g[3] + 0.5 * g[5];
     cell.lonStep = g[1];
     cell.latStep = -g[5];
-    cell.heights.resize(static_cast<std::size_t>(cell.rows) * cell.columns);
-    if (dataset->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cell.columns, cell.rows,
-                                            cell.heights.data(), cell.columns, cell.rows,
-                                            GDT_Float32, 0, 0, nullptr) != CE_None) {
-        throw std::runtime_error("cannot read \"" + path + "\": " + CPLGetLastErrorMsg());
+    readBand(*dataset, path, cell);
+    int hasNoData = 0;
+    const double noData = dataset->GetRasterBand(1)->GetNoDataValue(&hasNoData);
+    const bool anyVoid = std::any_of(cell.heights.begin(), cell.heights.end(), [&](float h) {
+        return isVoidPost(h, hasNoData != 0, noData);
+    });
+    // Most cells have no void: one read of the raster then suffices.
+    if (anyVoid) {
+        cell.voidsFilled = fillVoids(dataset, path);
+        readBand(*dataset, path, cell);
     }
     if (heights == HeightReference::Ellipsoid) {
         const double south = cell.latitude(cell.rows - 1);

@@ -201,6 +201,17 @@ TEST(RegionTool, VoidPostsAreFilledAndCounted) {
     const RegionRun run = region(folder, folder.path() + "/out " + cell);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.voids, 9 * 3);
+
+    // A cell void throughout is named and skipped; the others are tiled and in the root.
+    const std::string voidCell = folder.path() + "/n34w116.dt0";
+    makeDtedCell(voidCell, 34, -116, 121, [](int, int) { return -32767.0; });
+    const RegionRun both = region(folder, folder.path() + "/both " + cell + " " + voidCell);
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.failed, 1);
+    EXPECT_NE(both.err.find("n34w116.dt0"), std::string::npos) << both.err;
+    EXPECT_NE(both.err.find("void throughout"), std::string::npos) << both.err;
+    EXPECT_NE(both.err.find("covers 1 cells"), std::string::npos) << both.err;
+    EXPECT_TRUE(fs::exists(folder.path() + "/both/n33_w116/top.osgb"));
 }
 
 TEST(RegionTool, TheRealLevel1CellTiles) {

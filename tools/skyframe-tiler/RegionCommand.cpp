@@ -2,6 +2,7 @@
 
 #include "CliSupport.h"
 
+#include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
 #include "terrain/RegionStore.h"
 #include "terrain/RegionWriter.h"
@@ -84,19 +85,23 @@ RegionArguments parseRegion(int argc, char** argv, int first) {
 struct RegionInput {
     std::string path;
     long long posts = 0;
-    long long voids = 0;
 };
 
-// Every cell checked before any work; of two inputs for one cell the one with more posts.
+// Every cell opened and its georeferencing checked before any work (its posts are read only
+// when it is tiled: a cell void throughout fails then, named, and the others go on); of two
+// inputs for one cell the one with more posts.
 std::map<std::string, RegionInput> checkInputs(const std::vector<std::string>& inputs) {
     std::map<std::string, RegionInput> cells;
     for (const std::string& path : findDtedCells(inputs)) {
-        const CheckedCell checked = checkCell(path);
-        GDALDatasetUniquePtr dataset = openDted(path);
-        const RegionInput input{
-            path, static_cast<long long>(dataset->GetRasterXSize()) * dataset->GetRasterYSize(),
-            checked.voids};
-        const std::string name = cellName(checked.corner);
+        std::string whyNot;
+        GDALDatasetUniquePtr dataset = openDted(path, &whyNot);
+        if (!dataset) {
+            throw std::runtime_error("cannot open \"" + path + "\": " + whyNot);
+        }
+        CellGrid check(*dataset, path);
+        const RegionInput input{path, static_cast<long long>(dataset->GetRasterXSize()) *
+                                          dataset->GetRasterYSize()};
+        const std::string name = cellName(cellCorner(*dataset, path));
         auto [it, fresh] = cells.emplace(name, input);
         if (!fresh) {
             const bool finer = input.posts > it->second.posts;
