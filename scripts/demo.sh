@@ -1,6 +1,6 @@
 #!/bin/sh
 # The whole system on sample data: a synthetic elevation cell under the sample mission, its
-# terrain tiles and paged tree, a 60-second flight over the sample route filmed from the
+# region tree of terrain tiles, a 60-second flight over the sample route filmed from the
 # same terrain, and the viewer playing that flight with the sample mission and targets.
 # Data that already exists is not made again (delete BUILD/demo to start afresh). With a
 # display the viewer opens its window; without one it runs under Xvfb and screenshots are
@@ -20,9 +20,8 @@ mkdir -p "$out"
 
 step() { printf '\n== demo: %s\n' "$*"; }
 
-# The tiles are named after the six characters before the cell's extension.
 cell="$out/salton.dt2"
-tree="$out/terrain/quadtree_salton___salton.osgb"
+tree="$out/region/terrain.osgb"
 flight="$out/flight.ts"
 
 if [ -f "$cell" ]; then
@@ -35,8 +34,8 @@ fi
 if [ -f "$tree" ]; then
     step "terrain tree $tree (already made)"
 else
-    step "terrain tiles and paged tree in $out/terrain (about 1.1 GB)"
-    "$tiler" tree "$cell" "$cell" "$out/terrain"
+    step "terrain tiles and their root in $out/region (about 440 MB)"
+    "$tiler" region "$out/region" "$cell"
 fi
 
 if [ -f "$flight" ]; then

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Tiling speed: one half of a synthetic 3601 x 3601 DTED cell (137 OBJ tiles), against
-# gdal_translate writing the same cell as XYZ text, in MB/s of text written.
+# Tiling speed: one half of a synthetic 3601 x 3601 DTED cell (137 OBJ tiles), and a region
+# tree of five cells (below), each against gdal_translate writing the same cells as XYZ text,
+# in MB/s written; then the demo flight over a region tree.
 # Usage: bench/terrain/run.sh BUILD_DIR
 set -eu
 BUILD=${1:-build}
@@ -43,3 +44,63 @@ printf 'gdal_translate -of XYZ, same cell: %.0f MB in %.2f s: %s MB/s\n' \
     "$(awk -v b="$gdal_bytes" 'BEGIN { print b / 1e6 }')" "$gdal_s" "$gdal_rate"
 [ -f "$WORK/rss" ] && printf 'skyframe-tiler peak memory: %s kB\n' "$(cat "$WORK/rss")"
 awk -v t="$tiler_rate" -v g="$gdal_rate" 'BEGIN { printf "ratio: %.1fx (goal: at least 10x)\n", t / g }'
+
+# region: four level-1 cells and one level-2 cell into one tree, against gdal_translate
+# writing the same cells as XYZ text, in MB/s written and cells per minute.
+mkdir -p "$WORK/cells"
+for cell in "33 -116" "33 -115" "34 -116" "34 -115"; do
+    set -- $cell
+    "$TILER" synth "$1" "$2" "$WORK/cells/c$1$2.dt1" --posts 1201 -q
+done
+"$TILER" synth 35 -116 "$WORK/cells/n35w116.dt2" -q
+start=$(now)
+if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f %M -o "$WORK/rss" "$TILER" region "$WORK/region" "$WORK/cells" -q
+else
+    "$TILER" region "$WORK/region" "$WORK/cells" -q
+fi
+end=$(now)
+region_s=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
+region_bytes=$(du -sb "$WORK/region" | cut -f1)
+region_files=$(find "$WORK/region" -name '*.osgb' | wc -l)
+start=$(now)
+for cell in "$WORK"/cells/*; do
+    gdal_translate -q -of XYZ "$cell" "$WORK/cell.xyz"
+    stat -c %s "$WORK/cell.xyz" >>"$WORK/xyz-sizes"
+    rm -f "$WORK/cell.xyz"
+done
+end=$(now)
+xyz_s=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
+xyz_bytes=$(awk '{ s += $1 } END { print s }' "$WORK/xyz-sizes")
+region_rate=$(rate "$region_bytes" "$region_s")
+xyz_rate=$(rate "$xyz_bytes" "$xyz_s")
+printf 'skyframe-tiler region, 4 level-1 + 1 level-2 cells: %d files, %.0f MB in %.2f s: %s MB/s, %.1f cells/min\n' \
+    "$region_files" "$(awk -v b="$region_bytes" 'BEGIN { print b / 1e6 }')" "$region_s" "$region_rate" \
+    "$(awk -v s="$region_s" 'BEGIN { print 5 * 60 / s }')"
+printf 'gdal_translate -of XYZ, same cells: %.0f MB in %.2f s: %s MB/s\n' \
+    "$(awk -v b="$xyz_bytes" 'BEGIN { print b / 1e6 }')" "$xyz_s" "$xyz_rate"
+[ -f "$WORK/rss" ] && printf 'skyframe-tiler region peak memory: %s kB\n' "$(cat "$WORK/rss")"
+awk -v t="$region_rate" -v g="$xyz_rate" 'BEGIN { printf "region ratio: %.1fx (goal: at least 10x)\n", t / g }'
+
+# The demo flight over a region tree of the demo's cell, unpaced: pictures per second against
+# real time and triangles drawn per frame (both depth partitions).
+DEMO="$BUILD/demo"
+if [ -f "$DEMO/salton.dt2" ] && [ -f "$DEMO/flight.ts" ]; then
+    "$TILER" region "$WORK/demo-region" "$DEMO/salton.dt2" -q
+    display=""
+    [ -z "${DISPLAY:-}" ] && display='xvfb-run -a -s "-screen 0 1600x900x24"'
+    eval SKYFRAME_STATS=1 $display '"$BUILD/bin/skyframe"' '"$DEMO/flight.ts"' data/mission.xml \
+        data/targets.xml '"$WORK/demo-region/terrain.osgb"' >"$WORK/viewer.out" 2>"$WORK/viewer.err" || true
+    stats=$(grep "skyframe stats:" "$WORK/viewer.err" || true)
+    field() { echo "$stats" | sed -n "s/.* $1 \([0-9.]*\).*/\1/p"; }
+    if [ -n "$stats" ]; then
+        printf 'demo flight over the region tree, unpaced: %.1f pictures/s, %.2fx real time (30 fps), %s triangles per frame (largest %s)\n' \
+            "$(awk -v d="$(field decoded)" -v w="$(field wall)" 'BEGIN { print d / w }')" \
+            "$(awk -v d="$(field decoded)" -v w="$(field wall)" 'BEGIN { print d / 30 / w }')" \
+            "$(field triangles-per-frame)" "$(field max)"
+    else
+        echo "bench/terrain: the viewer failed on the region tree; see $WORK/viewer.err" >&2
+    fi
+else
+    echo "bench/terrain: no demo cell and flight in $DEMO (make demo first); flight over the region tree skipped" >&2
+fi

@@ -11,6 +11,7 @@
 #include "mission/RouteProgress.h"
 #include "overlay/DataDirectory.h"
 #include "overlay/VideoBackdrop.h"
+#include "terrain/DrawnTriangles.h"
 #include "terrain/TileReaderMessages.h"
 
 #include <osg/Camera>
@@ -49,6 +50,7 @@ struct DriverStats {
     double cameraSeconds = 0.0;
     double routeSeconds = 0.0;
     double renderSeconds = 0.0;
+    DrawnTriangles triangles;
 };
 
 // `viewerFrames` is the scene graph's own frame count, so a test can check the loop's count
@@ -59,12 +61,13 @@ void printStats(const FrameLoopStats& loop, const DriverStats& driver, unsigned 
                  "skyframe stats: decoded %ld processed %ld frames %u data-packets %ld "
                  "records-used %ld wall %.3f read %.3f decode %.3f convert %.3f camera %.3f "
                  "route %.3f render %.3f sync %.6f late %ld records %ld usable %ld "
-                 "sync-mode %s play %.3f\n",
+                 "sync-mode %s play %.3f triangles-per-frame %.0f max %.0f\n",
                  loop.decodedPictures, loop.processedPictures, viewerFrames, loop.dataPackets,
                  loop.recordsUsed, wallSeconds, loop.readSeconds, loop.decodeSeconds,
                  loop.convertSeconds, driver.cameraSeconds, driver.routeSeconds,
                  driver.renderSeconds, loop.syncSeconds, loop.latePictures, loop.records,
-                 loop.usableRecords, syncModeName(loop.syncMode), loop.playSeconds);
+                 loop.usableRecords, syncModeName(loop.syncMode), loop.playSeconds,
+                 driver.triangles.mean(), driver.triangles.largest());
 }
 
 // Everything the start-up stages make, released in the reverse order of creation after the
@@ -192,6 +195,7 @@ void showPicture(Session& s, const ShownPicture& picture) {
     const auto renderStart = Clock::now();
     s.viewer.frame();
     s.stats.renderSeconds += secondsSince(renderStart);
+    s.stats.triangles.afterFrame(s.viewer);
 }
 
 FrameLoopHooks makeHooks(Session& s, PlaybackControl& control) {
@@ -306,6 +310,9 @@ int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& back
                     nullptr,      Snapshots(options.snapshotTimes, options.snapshotDir),
                     0.0,          false,
                     DriverStats{}};
+    if (std::getenv("SKYFRAME_STATS") != nullptr) {
+        session.stats.triangles.enable(*viewer);
+    }
     session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
                                                     scene.route.legs);
     FrameLoopStats loopStats;

@@ -7,9 +7,15 @@
 #include "terrain/TileWriter.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 
 namespace skyframe {
+
+// A command line that does not fit the usage: exit status 2 and the usage text.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // Progress on standard error in GDAL's style, "0...10...20...30...40...50...60...70...80...90
 // ...100 - done.": a dot every 2.5 %, a number every 10 %. Silent when quiet.

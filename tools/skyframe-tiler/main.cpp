@@ -2,6 +2,7 @@
 // level-of-detail trees over them for the viewer.
 
 #include "CliSupport.h"
+#include "RegionCommand.h"
 
 #include "terrain/CellGrid.h"
 #include "terrain/DtedRaster.h"
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "       skyframe-tiler mix CELL_A CELL_B OUTDIR [--heights ellipsoid|msl]\n"
     "       skyframe-tiler tree CELL_A CELL_B OUTDIR [--out FILE.osgb|FILE.osgt]\n"
     "                           [--heights ellipsoid|msl]\n"
+    "       skyframe-tiler region OUTDIR INPUT... [--heights ellipsoid|msl] [-j N] [--no-root]\n"
+    "       skyframe-tiler region OUTDIR --root-only\n"
     "       skyframe-tiler synth SOUTH WEST FILE [--posts 121|1201|3601]\n"
     "options of every command: -q (no progress), -v (the writers' reports on standard "
     "output)\n";
@@ -60,6 +63,15 @@ constexpr const char* kHelp =
     "                   (default OUTDIR/quadtree_<stem A>___<stem B>.osgb, binary; the format\n"
     "                   follows --out's extension, .osgt for text). The viewer loads it as\n"
     "                   its terrain file and finds the paged tiles relative to it.\n"
+    "  region OUTDIR INPUT...\n"
+    "                   tile DTED cells of any level (files, or folders searched for .dt0,\n"
+    "                   .dt1, .dt2) into OUTDIR/<cell>/ as OpenSceneGraph binary tiles paged by\n"
+    "                   screen-space error, then write OUTDIR/terrain.osgb over every tiled\n"
+    "                   cell of OUTDIR and, last, OUTDIR/terrain.manifest (size, CRC-32 and\n"
+    "                   path of every file). -j N threads (default: every core); --no-root\n"
+    "                   leaves root and manifest alone, so that cells can be tiled by separate\n"
+    "                   tasks; region OUTDIR --root-only then writes them from the tiled cells.\n"
+    "                   The viewer loads OUTDIR/terrain.osgb as its terrain file.\n"
     "  synth SOUTH WEST FILE\n"
     "                   write a synthetic DTED cell over SOUTH ... SOUTH+1 degrees of\n"
     "                   latitude and WEST ... WEST+1 of longitude (default 3601 posts, DTED\n"
@@ -82,10 +94,6 @@ constexpr const char* kHelp =
     "option and output folder is checked before any work. Tiles are written under a\n"
     "temporary name and renamed; tree reuses tiles no older than their cell and written\n"
     "with the same --heights. Exit status: 0 success, 1 failure, 2 usage.\n";
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // Positional arguments, --name value options and the -q / -v flags of one subcommand.
 struct Arguments {
@@ -402,6 +410,9 @@ int runCommand(int argc, char** argv) {
     }
     if (command == "tree") {
         return runTree(parse(argc, argv, 2, 3, {"--out", "--heights"}));
+    }
+    if (command == "region") {
+        return runRegion(argc, argv, 2);
     }
     if (command == "synth") {
         return runSynth(parse(argc, argv, 2, 3, {"--posts"}));

@@ -1,0 +1,254 @@
+#include "terrain/RegionTile.h"
+
+#include <osg/Geometry>
+#include <osg/MatrixTransform>
+#include <osg/PagedLOD>
+#include <osg/PrimitiveSet>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+namespace skyframe {
+
+namespace {
+
+// Metres per degree of latitude, near enough to size blocks.
+constexpr double kMetresPerDegree = 111320.0;
+
+// Largest distance between the posts of one sample interval and the two triangles over it.
+double intervalError(const CellPosts& cell, int ra, int rb, int ca, int cb) {
+    const double h00 = cell.at(ra, ca), h01 = cell.at(ra, cb);
+    const double h10 = cell.at(rb, ca), h11 = cell.at(rb, cb);
+    double worst = 0.0;
+    for (int r = ra; r <= rb; ++r) {
+        const double u = static_cast<double>(r - ra) / (rb - ra);
+        for (int c = ca; c <= cb; ++c) {
+            const double v = static_cast<double>(c - ca) / (cb - ca);
+            // Each interval is cut along its north-east to south-west diagonal.
+            const double surface = u + v <= 1.0
+                                       ? h00 + u * (h10 - h00) + v * (h01 - h00)
+                                       : h11 + (1.0 - u) * (h01 - h11) + (1.0 - v) * (h10 - h11);
+            worst = std::max(worst, std::abs(cell.at(r, c) - surface));
+        }
+    }
+    return worst;
+}
+
+// Splits n samples (n - 1 intervals) into `parts` ranges of nearly equal length that share
+// their boundary samples: the first sample index of each range, and n - 1 at the end.
+std::vector<int> splitSamples(int n, int parts) {
+    parts = std::max(1, std::min(parts, n - 1));
+    std::vector<int> bounds;
+    for (int p = 0; p <= parts; ++p) {
+        bounds.push_back(static_cast<int>(static_cast<long long>(p) * (n - 1) / parts));
+    }
+    return bounds;
+}
+
+struct BlockGeometry {
+    std::vector<Eigen::Vector3d> points;
+    std::vector<unsigned> indices;
+};
+
+void addGridTriangles(int rows, int columns, std::vector<unsigned>& out) {
+    auto index = [columns](int k, int j) { return static_cast<unsigned>(k * columns + j); };
+    for (int k = 0; k + 1 < rows; ++k) {
+        for (int j = 0; j + 1 < columns; ++j) {
+            out.insert(out.end(), {index(k, j + 1), index(k, j), index(k + 1, j), index(k, j + 1),
+                                   index(k + 1, j), index(k + 1, j + 1)});
+        }
+    }
+}
+
+// One wall from a run of edge vertices down to the height `bottom`.
+void addSkirt(const CellFrame& frame, const std::vector<int>& rows, const std::vector<int>& columns,
+              const std::vector<std::pair<int, int>>& edge, double bottom, BlockGeometry& block) {
+    const int nc = static_cast<int>(columns.size());
+    const auto first = static_cast<unsigned>(block.points.size());
+    for (const auto& [k, j] : edge) {
+        const int r = rows[k], c = columns[j];
+        block.points.push_back(ecefAt(frame.rows[r], frame.columns[c], bottom));
+    }
+    for (std::size_t e = 0; e + 1 < edge.size(); ++e) {
+        const auto top0 = static_cast<unsigned>(edge[e].first * nc + edge[e].second);
+        const auto top1 = static_cast<unsigned>(edge[e + 1].first * nc + edge[e + 1].second);
+        const auto bottom0 = first + static_cast<unsigned>(e);
+        block.indices.insert(block.indices.end(),
+                             {top0, top1, bottom0, top1, bottom0 + 1, bottom0});
+    }
+}
+
+BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
+                            const std::vector<int>& rows, const std::vector<int>& columns) {
+    BlockGeometry block;
+    const int nr = static_cast<int>(rows.size()), nc = static_cast<int>(columns.size());
+    for (int r : rows) {
+        for (int c : columns) {
+            block.points.push_back(ecefAt(frame.rows[r], frame.columns[c], cell.at(r, c)));
+        }
+    }
+    addGridTriangles(nr, nc, block.indices);
+    std::vector<std::pair<int, int>> north, south, west, east;
+    for (int j = 0; j < nc; ++j) {
+        north.emplace_back(0, j);
+        south.emplace_back(nr - 1, j);
+    }
+    for (int k = 0; k < nr; ++k) {
+        west.emplace_back(k, 0);
+        east.emplace_back(k, nc - 1);
+    }
+    const int firstColumn = columns.front(), lastColumn = columns.back();
+    const int firstRow = rows.front(), lastRow = rows.back();
+    addSkirt(frame, rows, columns, north,
+             skirtBottom(cell, true, firstRow, firstColumn, lastColumn), block);
+    addSkirt(frame, rows, columns, south, skirtBottom(cell, true, lastRow, firstColumn, lastColumn),
+             block);
+    addSkirt(frame, rows, columns, west, skirtBottom(cell, false, firstColumn, firstRow, lastRow),
+             block);
+    addSkirt(frame, rows, columns, east, skirtBottom(cell, false, lastColumn, firstRow, lastRow),
+             block);
+    return block;
+}
+
+osg::ref_ptr<osg::PrimitiveSet> triangles(const std::vector<unsigned>& indices,
+                                          std::size_t vertices) {
+    if (vertices <= 0xFFFF) {
+        osg::ref_ptr<osg::DrawElementsUShort> set = new osg::DrawElementsUShort(GL_TRIANGLES);
+        set->reserve(indices.size());
+        for (unsigned i : indices) {
+            set->push_back(static_cast<GLushort>(i));
+        }
+        return set;
+    }
+    return new osg::DrawElementsUInt(GL_TRIANGLES, indices.begin(), indices.end());
+}
+
+// The block's points relative to the centre of their box, rounded to whole metres, as
+// floats under a transform to that centre.
+osg::ref_ptr<osg::MatrixTransform> blockNode(const BlockGeometry& block) {
+    Eigen::Vector3d low = block.points.front(), high = low;
+    for (const Eigen::Vector3d& p : block.points) {
+        low = low.cwiseMin(p);
+        high = high.cwiseMax(p);
+    }
+    const Eigen::Vector3d origin = ((low + high) / 2.0).array().round().matrix();
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    vertices->reserve(block.points.size());
+    for (const Eigen::Vector3d& p : block.points) {
+        const Eigen::Vector3d local = p - origin;
+        vertices->push_back(osg::Vec3(static_cast<float>(local.x()), static_cast<float>(local.y()),
+                                      static_cast<float>(local.z())));
+    }
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setUseDisplayList(false);
+    geometry->setUseVertexBufferObjects(true);
+    geometry->setVertexArray(vertices.get());
+    geometry->addPrimitiveSet(triangles(block.indices, block.points.size()).get());
+    osg::ref_ptr<osg::MatrixTransform> transform =
+        new osg::MatrixTransform(osg::Matrixd::translate(origin.x(), origin.y(), origin.z()));
+    transform->addChild(geometry.get());
+    return transform;
+}
+
+int blocksAcross(double metres) {
+    return std::max(1, static_cast<int>(std::ceil(metres / kBlockMetres)));
+}
+
+} // namespace
+
+CellFrame::CellFrame(const CellPosts& cell) {
+    rows.reserve(cell.rows);
+    for (int r = 0; r < cell.rows; ++r) {
+        rows.emplace_back(cell.latitude(r));
+    }
+    columns.reserve(cell.columns);
+    for (int c = 0; c < cell.columns; ++c) {
+        columns.emplace_back(cell.longitude(c));
+    }
+}
+
+double tileError(const CellPosts& cell, const std::vector<int>& rowPosts,
+                 const std::vector<int>& columnPosts) {
+    double worst = 0.0;
+    for (std::size_t k = 0; k + 1 < rowPosts.size(); ++k) {
+        for (std::size_t j = 0; j + 1 < columnPosts.size(); ++j) {
+            if (rowPosts[k + 1] - rowPosts[k] > 1 || columnPosts[j + 1] - columnPosts[j] > 1) {
+                worst = std::max(worst, intervalError(cell, rowPosts[k], rowPosts[k + 1],
+                                                      columnPosts[j], columnPosts[j + 1]));
+            }
+        }
+    }
+    return worst;
+}
+
+double skirtBottom(const CellPosts& cell, bool alongRow, int line, int from, int to) {
+    const double step = alongRow ? cell.lonStep : cell.latStep;
+    const int window = static_cast<int>(std::ceil(kCoarsestInterval / step - 1e-9));
+    const int last = (alongRow ? cell.columns : cell.rows) - 1;
+    double lowest = cell.at(alongRow ? line : from, alongRow ? from : line);
+    for (int p = std::max(0, from - window); p <= std::min(last, to + window); ++p) {
+        lowest = std::min<double>(lowest, alongRow ? cell.at(line, p) : cell.at(p, line));
+    }
+    return lowest - kSkirtMargin;
+}
+
+osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& frame,
+                                        const QuadTile& tile, osg::BoundingSphered* bound) {
+    const TileSpan& s = tile.span;
+    const std::vector<int> rows = samplePosts(s.row0, s.row1);
+    const std::vector<int> columns = samplePosts(s.column0, s.column1);
+    const double error = tileError(cell, rows, columns);
+
+    const double midLatitude = cell.latitude(0.5 * (s.row0 + s.row1));
+    const std::vector<int> rowCuts =
+        splitSamples(static_cast<int>(rows.size()),
+                     blocksAcross(s.rowIntervals() * cell.latStep * kMetresPerDegree));
+    const std::vector<int> columnCuts =
+        splitSamples(static_cast<int>(columns.size()),
+                     blocksAcross(s.columnIntervals() * cell.lonStep * kMetresPerDegree *
+                                  std::cos(midLatitude * kDegToRad)));
+    osg::ref_ptr<osg::Group> surface = new osg::Group;
+    osg::BoundingSphered sphere;
+    for (std::size_t a = 0; a + 1 < rowCuts.size(); ++a) {
+        for (std::size_t b = 0; b + 1 < columnCuts.size(); ++b) {
+            const std::vector<int> blockRows(rows.begin() + rowCuts[a],
+                                             rows.begin() + rowCuts[a + 1] + 1);
+            const std::vector<int> blockColumns(columns.begin() + columnCuts[b],
+                                                columns.begin() + columnCuts[b + 1] + 1);
+            const BlockGeometry block = blockGeometry(cell, frame, blockRows, blockColumns);
+            const std::size_t gridPoints = blockRows.size() * blockColumns.size();
+            for (std::size_t i = 0; i < gridPoints; ++i) {
+                const Eigen::Vector3d& p = block.points[i];
+                sphere.expandBy(osg::Vec3d(p.x(), p.y(), p.z()));
+            }
+            surface->addChild(blockNode(block).get());
+        }
+    }
+    if (bound != nullptr) {
+        *bound = sphere;
+    }
+    osg::ref_ptr<osg::Node> own = surface;
+    if (surface->getNumChildren() == 1) {
+        own = surface->getChild(0);
+    }
+    if (isLeaf(s)) {
+        return own;
+    }
+    // Refine once the error would cover more than kPixelTolerance pixels: the error is to the
+    // sphere's diameter as its pixels are to the sphere's.
+    const double threshold =
+        error > 0.0 ? std::min(2.0 * sphere.radius() * kPixelTolerance / error, 1e30) : 1e30;
+    osg::ref_ptr<osg::PagedLOD> lod = new osg::PagedLOD;
+    lod->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+    lod->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
+    lod->setCenter(osg::Vec3(sphere.center()));
+    lod->setRadius(static_cast<float>(sphere.radius()));
+    lod->addChild(own.get(), 0.0f, static_cast<float>(threshold));
+    lod->setFileName(1, childrenFileName(tile.id));
+    lod->setRange(1, static_cast<float>(threshold), FLT_MAX);
+    lod->setNumChildrenThatCannotBeExpired(1);
+    return lod;
+}
+
+} // namespace skyframe

@@ -1,0 +1,294 @@
+#include "terrain/RegionWriter.h"
+
+#include "terrain/CellGrid.h"
+#include "terrain/CellName.h"
+#include "terrain/DtedRaster.h"
+#include "terrain/RegionCell.h"
+#include "terrain/RegionQuadtree.h"
+#include "terrain/RegionStore.h"
+#include "terrain/RegionTile.h"
+
+#include <osg/PagedLOD>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cfloat>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace skyframe {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bumped whenever the tiles' content changes for the same options.
+constexpr int kTileFormat = 2;
+
+struct CellPlan {
+    std::string name, folder, options;
+    std::vector<TileFile> files;
+    std::vector<FileEntry> entries; // as recorded, or empty where the file is to be written
+    osg::BoundingSphered bound;
+};
+
+bool reusable(const fs::path& file, const FileEntry& recorded, fs::file_time_type cellTime) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || size != recorded.size) {
+        return false;
+    }
+    const auto time = fs::last_write_time(file, ec);
+    return !ec && time >= cellTime;
+}
+
+CellPlan planCell(const std::string& outDir, const std::string& cellPath,
+                  const RegionOptions& options) {
+    std::string whyNot;
+    GDALDatasetUniquePtr dataset = openDted(cellPath, &whyNot);
+    if (!dataset) {
+        throw std::runtime_error("cannot open \"" + cellPath + "\": " + whyNot);
+    }
+    CellGrid check(*dataset, cellPath);
+    CellPlan plan;
+    plan.name = cellName(cellCorner(*dataset, cellPath));
+    plan.folder = (fs::path(outDir) / plan.name).string();
+    const int rows = dataset->GetRasterYSize(), columns = dataset->GetRasterXSize();
+    plan.options = regionOptionsText(options, rows, columns);
+    plan.files = cellTileFiles(rows, columns);
+    plan.entries.resize(plan.files.size());
+    const std::optional<CellRecord> record = readCellRecord(plan.folder);
+    if (!record || record->options != plan.options || record->cell != plan.name) {
+        return plan;
+    }
+    plan.bound = record->bound;
+    const fs::file_time_type cellTime = fs::last_write_time(cellPath);
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        const std::string path = plan.name + "/" + plan.files[i].name;
+        for (const FileEntry& entry : record->files) {
+            if (entry.path == path && reusable(fs::path(outDir) / path, entry, cellTime)) {
+                plan.entries[i] = entry;
+            }
+        }
+    }
+    return plan;
+}
+
+// Builds, serialises and writes one file of a cell; its entry in the manifest.
+FileEntry writeTileFile(const CellPosts& cell, const CellFrame& frame, const TileFile& file,
+                        const std::string& folder, osg::BoundingSphered* bound) {
+    osg::ref_ptr<osg::Node> node;
+    if (file.tiles.size() == 1) {
+        node = buildRegionTile(cell, frame, file.tiles.front(), bound);
+    } else {
+        osg::ref_ptr<osg::Group> group = new osg::Group;
+        for (const QuadTile& tile : file.tiles) {
+            group->addChild(buildRegionTile(cell, frame, tile).get());
+        }
+        node = group;
+    }
+    const std::string path = (fs::path(folder) / file.name).string();
+    const std::string bytes = osgbBytes(*node, "\"" + path + "\"");
+    writeFileAtomically(path, bytes);
+    return FileEntry{bytes.size(), crc32Of(bytes), cell.name + "/" + file.name};
+}
+
+int threadCount(const RegionOptions& options) {
+    if (options.threads > 0) {
+        return options.threads;
+    }
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+// Writes the plan's missing files with `threads` threads, each taking the next file in order.
+int writeMissing(const CellPosts& cell, CellPlan& plan, int threads, const CellProgress& progress) {
+    std::vector<std::size_t> todo;
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        if (plan.entries[i].path.empty()) {
+            todo.push_back(i);
+        }
+    }
+    const CellFrame frame(cell);
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    std::size_t done = 0;
+    auto work = [&] {
+        for (std::size_t k = next++; k < todo.size(); k = next++) {
+            const std::size_t i = todo[k];
+            try {
+                osg::BoundingSphered bound;
+                const FileEntry entry = writeTileFile(cell, frame, plan.files[i], plan.folder,
+                                                      i == 0 ? &bound : nullptr);
+                const std::lock_guard<std::mutex> lock(mutex);
+                plan.entries[i] = entry;
+                if (i == 0) {
+                    plan.bound = bound;
+                }
+                ++done;
+                if (progress) {
+                    progress(static_cast<double>(done) / todo.size());
+                }
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (!failure) {
+                    failure = std::current_exception();
+                }
+                next = todo.size();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < std::min<int>(threads, static_cast<int>(todo.size())); ++t) {
+        pool.emplace_back(work);
+    }
+    work();
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return static_cast<int>(todo.size());
+}
+
+// Files an earlier layout of the cell left that the new one does not have.
+void removeLeftovers(const std::string& outDir, const std::optional<CellRecord>& old,
+                     const CellPlan& plan) {
+    if (!old) {
+        return;
+    }
+    for (const FileEntry& entry : old->files) {
+        const bool kept = std::any_of(plan.entries.begin(), plan.entries.end(),
+                                      [&](const FileEntry& e) { return e.path == entry.path; });
+        if (!kept) {
+            std::error_code ec;
+            fs::remove(fs::path(outDir) / entry.path, ec);
+        }
+    }
+}
+
+bool isDtedName(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".dt0" || extension == ".dt1" || extension == ".dt2";
+}
+
+std::vector<CellRecord> recordedCells(const std::string& outDir) {
+    std::vector<CellRecord> cells;
+    for (const auto& entry : fs::directory_iterator(outDir)) {
+        if (entry.is_directory()) {
+            if (std::optional<CellRecord> record = readCellRecord(entry.path().string())) {
+                cells.push_back(std::move(*record));
+            }
+        }
+    }
+    std::sort(cells.begin(), cells.end(),
+              [](const CellRecord& a, const CellRecord& b) { return a.cell < b.cell; });
+    return cells;
+}
+
+} // namespace
+
+std::string regionOptionsText(const RegionOptions& options, int rows, int columns) {
+    return std::string("heights=") +
+           (options.heights == HeightReference::Ellipsoid ? "ellipsoid" : "msl") +
+           " posts=" + std::to_string(columns) + "x" + std::to_string(rows) +
+           " intervals=" + std::to_string(kTileIntervals) +
+           " tolerance=" + std::to_string(static_cast<int>(kPixelTolerance)) +
+           " format=" + std::to_string(kTileFormat);
+}
+
+RegionCellResult tileRegionCell(const std::string& outDir, const std::string& cellPath,
+                                const RegionOptions& options, const CellProgress& progress) {
+    CellPlan plan = planCell(outDir, cellPath, options);
+    RegionCellResult result;
+    result.cell = plan.name;
+    const bool complete = std::none_of(plan.entries.begin(), plan.entries.end(),
+                                       [](const FileEntry& e) { return e.path.empty(); });
+    if (complete) {
+        result.reused = static_cast<int>(plan.files.size());
+        return result;
+    }
+    const std::optional<CellRecord> old = readCellRecord(plan.folder);
+    const fs::path recordPath = fs::path(plan.folder) / kCellRecordName;
+    // Without its record a half-rewritten folder is never taken for a finished one.
+    fs::create_directories(plan.folder);
+    fs::remove(recordPath);
+    const CellPosts cell = loadCellPosts(cellPath, options.heights);
+    result.voidsFilled = cell.voidsFilled;
+    prepareOsgbWriter();
+    result.written = writeMissing(cell, plan, threadCount(options), progress);
+    result.reused = static_cast<int>(plan.files.size()) - result.written;
+    removeLeftovers(outDir, old, plan);
+    const CellRecord record{plan.name, plan.options, cellPath, plan.bound, plan.entries};
+    writeFileAtomically(recordPath.string(), cellRecordText(record));
+    return result;
+}
+
+int assembleRegionRoot(const std::string& outDir) {
+    const std::vector<CellRecord> cells = recordedCells(outDir);
+    if (cells.empty()) {
+        throw std::runtime_error("\"" + outDir + "\" holds no tiled cell: nothing to assemble");
+    }
+    osg::ref_ptr<osg::Group> root = new osg::Group;
+    for (const CellRecord& cell : cells) {
+        for (const FileEntry& file : cell.files) {
+            std::error_code ec;
+            const auto size = fs::file_size(fs::path(outDir) / file.path, ec);
+            if (ec || size != file.size) {
+                throw std::runtime_error("\"" + (fs::path(outDir) / file.path).string() + "\" " +
+                                         (ec ? "is missing" : "has another size than recorded") +
+                                         ": tile cell " + cell.cell + " again");
+            }
+        }
+        osg::ref_ptr<osg::PagedLOD> lod = new osg::PagedLOD;
+        lod->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+        lod->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
+        lod->setCenter(osg::Vec3(cell.bound.center()));
+        lod->setRadius(static_cast<float>(cell.bound.radius()));
+        lod->setFileName(0, cell.cell + "/" + topFileName());
+        lod->setRange(0, 0.0f, FLT_MAX);
+        root->addChild(lod.get());
+    }
+    const std::string rootPath = (fs::path(outDir) / kRootName).string();
+    const std::string bytes = osgbBytes(*root, "\"" + rootPath + "\"");
+    writeFileAtomically(rootPath, bytes);
+    const FileEntry rootEntry{bytes.size(), crc32Of(bytes), kRootName};
+    writeFileAtomically((fs::path(outDir) / kManifestName).string(),
+                        manifestText(cells, rootEntry));
+    return static_cast<int>(cells.size());
+}
+
+std::vector<std::string> findDtedCells(const std::vector<std::string>& inputs) {
+    std::vector<std::string> cells;
+    for (const std::string& input : inputs) {
+        std::error_code ec;
+        if (!fs::exists(input, ec)) {
+            throw std::runtime_error("\"" + input + "\" does not exist");
+        }
+        if (!fs::is_directory(input, ec)) {
+            cells.push_back(input);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(input)) {
+            if (entry.is_regular_file() && isDtedName(entry.path())) {
+                found.push_back(entry.path().string());
+            }
+        }
+        if (found.empty()) {
+            throw std::runtime_error("\"" + input + "\" holds no .dt0, .dt1 or .dt2 file");
+        }
+        std::sort(found.begin(), found.end());
+        cells.insert(cells.end(), found.begin(), found.end());
+    }
+    return cells;
+}
+
+} // namespace skyframe
