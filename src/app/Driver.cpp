@@ -20,11 +20,14 @@
 #include <osgViewer/Viewer>
 #include <osgViewer/ViewerEventHandlers>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -336,6 +339,18 @@ void checkExportPath(const ViewerOptions& o) {
     if (std::filesystem::is_directory(out, ec)) {
         throw UsageError("skyframe: " + o.exportPath + " is a folder, not a file name");
     }
+    // Permissions do not tell everything (root passes them; some file systems refuse new
+    // files anyway): the partial file is made once and removed again.
+    const std::string part = o.exportPath + ".part";
+    const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0 && errno != EEXIST) {
+        throw UsageError("skyframe: " + o.exportPath + ": cannot write in output folder " + folder +
+                         ": " + std::strerror(errno));
+    }
+    if (fd >= 0) {
+        close(fd);
+        std::remove(part.c_str());
+    }
 }
 
 // Reads the command line; an exit value when the viewer is not to run (help, or an error
@@ -453,7 +468,7 @@ int playOn(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop, 
 int exportVideo(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop,
                 Clock::time_point wallStart) {
     Surface surface;
-    videoSize(options.files[0], options.playback.media, surface.width, surface.height);
+    videoSize(options.files[0], surface.width, surface.height);
     surface.offscreen = makeOffscreenContext(surface.width, surface.height);
     if (!surface.offscreen) {
         std::cerr << "skyframe: cannot make an off-screen buffer of " << surface.width << "x"

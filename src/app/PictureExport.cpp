@@ -186,10 +186,25 @@ void PictureExport::finish() {
     part.path.clear();
 }
 
-void videoSize(const std::string& path, const MediaOpenOptions& options, int& width, int& height) {
-    MediaInput media(path, options);
-    width = media.decoder().width;
-    height = media.decoder().height;
+void videoSize(const std::string& path, int& width, int& height) {
+    AVFormatContext* raw = nullptr;
+    const int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (rc < 0) {
+        throw MediaError(path + ": cannot open: " + avErrorText(rc));
+    }
+    InputFormatPtr format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        throw MediaError(path + ": cannot find the streams");
+    }
+    width = height = 0;
+    // The viewer plays the last video stream.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters& p = *format->streams[i]->codecpar;
+        if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+            width = p.width;
+            height = p.height;
+        }
+    }
     if (width <= 0 || height <= 0) {
         throw MediaError(path + ": the video's picture size is unknown");
     }

@@ -75,8 +75,8 @@ private:
     ExportTimes times_;
 };
 
-// The size of the source's pictures (pixels), as its decoder reports them on opening.
-// Throws MediaError when the source cannot be opened or does not tell.
-void videoSize(const std::string& path, const MediaOpenOptions& options, int& width, int& height);
+// The size of the source's pictures (pixels), read from its last video stream's
+// description. Throws MediaError when the source cannot be opened or does not tell.
+void videoSize(const std::string& path, int& width, int& height);
 
 } // namespace skyframe
