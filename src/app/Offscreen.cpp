@@ -34,6 +34,8 @@ std::string readDisplayNumber(int fd) {
 
 [[noreturn]] void execXvfb(int writeEnd) {
     setpgid(0, 0);
+    // A preload given to this program (a sanitizer's runtime) is not the display server's.
+    unsetenv("LD_PRELOAD");
     const std::string fd = std::to_string(writeEnd);
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "64x64x24", "-nolisten", "tcp",
            "-noreset", static_cast<char*>(nullptr));
