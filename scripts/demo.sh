@@ -1,7 +1,8 @@
 #!/bin/sh
 # The whole system on sample data: a synthetic elevation cell under the sample mission, its
 # region tree of terrain tiles, a 60-second flight over the sample route filmed from the
-# same terrain, and the viewer playing that flight with the sample mission and targets.
+# same terrain, an annotated copy of the flight (the overlay burnt into the pictures, the
+# telemetry kept), and the viewer playing that flight with the sample mission and targets.
 # Data that already exists is not made again (delete BUILD/demo to start afresh). With a
 # display the viewer opens its window; without one it runs under Xvfb and screenshots are
 # saved to BUILD/demo.
@@ -44,6 +45,14 @@ else
     step "60-second flight over the sample route, filmed over that terrain: $flight"
     "$sim" "$flight" --duration 60 --speed 150 --altitude 3500 --look forward 32 --hfov 50 \
         --dted "$cell"
+fi
+
+annotated="$out/flight-annotated.ts"
+if [ -f "$annotated" ]; then
+    step "annotated flight $annotated (already made)"
+else
+    step "annotated copy of the flight, rendered off screen: $annotated"
+    "$viewer" --export "$annotated" --hud "$flight" "$mission" "$targets" "$tree" >/dev/null
 fi
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -5,7 +5,8 @@
 #   bench/viewer/run.sh BUILD_DIR [TERRAIN]
 #
 # Reports decoded pictures per second for the viewer and for ffmpeg (one thread, and its
-# default threads with conversion to BGR), their ratios, and where the viewer's time goes.
+# default threads with conversion to BGR), their ratios, and where the viewer's time goes;
+# then the export's rate beside ffmpeg's own transcode to H.264, and where its time goes.
 # Without a display the viewer runs under Xvfb (Mesa's software OpenGL).
 set -eu
 BUILD=${1:-build}
@@ -73,3 +74,30 @@ printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg -threads 1 -f null" "$(calc
 printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg (default threads) -pix_fmt bgr24" "$(calc "$frames / $ffmpegBgr")" "$ffmpegBgr"
 viewer_run "unpaced, every second picture"
 viewer_run "unpaced, --every-picture" --every-picture
+
+# The export against FFmpeg's own transcode of the same file to H.264 (libx264, veryfast),
+# both in MPEG-TS, in the same run. The export renders off screen (a private Xvfb when there
+# is no display) and encodes every picture it shows.
+start=$(now)
+ffmpeg -v error -i "$flight" -c:v libx264 -preset veryfast -f mpegts - >/dev/null
+transcode=$(elapsed "$start" "$(now)")
+printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg -c:v libx264 -preset veryfast" "$(calc "$frames / $transcode")" "$transcode"
+export_run() {
+    label=$1
+    shift
+    SKYFRAME_STATS=1 "$BUILD/bin/skyframe" --export "$out/exported.ts" -q "$@" "$flight" \
+        data/mission.xml data/targets.xml "$TERRAIN" >"$out/export.out" 2>"$out/export.err"
+    stats=$(grep "skyframe export stats:" "$out/export.err")
+    field() { echo "$stats" | sed -n "s/.* $1 \([0-9.]*\).*/\1/p"; }
+    pictures=$(field pictures)
+    wall=$(field wall)
+    # Pictures of the source gone through per second, as for ffmpeg's transcode.
+    rate=$(calc "$frames / $wall")
+    echo "== skyframe --export $label"
+    printf '%-44s %8.1f source pictures/s, %.1f exported pictures/s  (%6.2f s) = %.2fx ffmpeg'"'"'s transcode\n' \
+        "exported, whole run" "$rate" "$(calc "$pictures / $wall")" "$wall" "$(calc "$rate / ($frames / $transcode)")"
+    printf 'where the time goes: read %.2f s, decode %.2f s, convert %.2f s, render %.2f s, read-back %.2f s, encode %.2f s\n' \
+        "$(field read)" "$(field decode)" "$(field convert)" "$(field render)" "$(field read-back)" "$(field encode)"
+}
+export_run "every second picture"
+export_run "--every-picture" --every-picture

@@ -3,6 +3,8 @@
 #include "app/CameraMatrices.h"
 #include "app/FrameCenterCheck.h"
 #include "app/FrameLoop.h"
+#include "app/Offscreen.h"
+#include "app/PictureExport.h"
 #include "app/SceneStages.h"
 #include "app/ViewerControls.h"
 #include "app/ViewerOptions.h"
@@ -20,14 +22,19 @@
 #include <osgViewer/Viewer>
 #include <osgViewer/ViewerEventHandlers>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace skyframe {
 
@@ -38,6 +45,10 @@ void progress(const char* line) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// Set by Ctrl-C while exporting: the loop ends after the picture in hand and the partial
+// file is removed.
+volatile std::sig_atomic_t interrupted = 0;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -102,17 +113,45 @@ void buildScene(const ViewerOptions& o, VideoBackdrop& backdrop, Scene& scene) {
 constexpr double kSceneNear = 150.0;
 constexpr double kSceneFar = 3000000.0;
 
-osg::ref_ptr<osgViewer::Viewer> makeViewer(osg::Node* scene) {
+// Where the pictures are drawn: a window, or an off-screen buffer of the video's own size
+// whose every frame is read back.
+struct Surface {
+    int width = kWindowWidth;
+    int height = kWindowHeight;
+    osg::ref_ptr<osg::GraphicsContext> offscreen;
+    osg::ref_ptr<FrameReadBack> readBack;
+    osg::ref_ptr<osgViewer::Viewer> viewer;
+};
+
+void placeCamera(osgViewer::Viewer& viewer, Surface& surface) {
+    if (!surface.offscreen) {
+        viewer.setUpViewInWindow(50, 50, kWindowWidth, kWindowHeight, 0);
+        viewer.addEventHandler(new osgViewer::StatsHandler);
+        return;
+    }
+    osg::Camera* camera = viewer.getCamera();
+    camera->setGraphicsContext(surface.offscreen.get());
+    camera->setViewport(0, 0, surface.width, surface.height);
+    camera->setDrawBuffer(GL_BACK);
+    camera->setReadBuffer(GL_BACK);
+    // The read-back runs inside the frame, on the thread that draws it.
+    viewer.setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+}
+
+void makeViewer(osg::Node* scene, Surface& surface) {
     osg::ref_ptr<osgViewer::Viewer> viewer = new osgViewer::Viewer;
     viewer->setSceneData(scene);
-    viewer->setUpViewInWindow(50, 50, kWindowWidth, kWindowHeight, 0);
-    viewer->addEventHandler(new osgViewer::StatsHandler);
+    placeCamera(*viewer, surface);
     // The projection set per picture keeps its own near and far planes.
     osg::Camera* camera = viewer->getCamera();
     camera->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
     camera->applyMaskAction(osg::CullSettings::COMPUTE_NEAR_FAR_MODE);
+    if (surface.offscreen) {
+        surface.readBack = new FrameReadBack(surface.width, surface.height);
+        camera->setFinalDrawCallback(surface.readBack.get());
+    }
     viewer->realize();
-    return viewer;
+    surface.viewer = viewer;
 }
 
 // The matrices of the scene camera for one picture's pose. Nothing non-finite reaches them:
@@ -156,6 +195,7 @@ struct Session {
     const PlaybackControl& control;
     std::unique_ptr<RouteProgress> route;
     Snapshots snapshots;
+    PictureExport* exporter = nullptr; // exporting: takes each picture once drawn
     double frameRate = 0.0;
     bool posed = false;
     DriverStats stats;
@@ -191,11 +231,16 @@ void showPicture(Session& s, const ShownPicture& picture) {
         // A picture reached by a step or a seek while paused: its status, for the console.
         std::cout << "paused: " << statusLine(picture, picture.sync) << std::endl;
     }
-    s.snapshots.beforeFrame(s.viewer, picture, s.frameRate);
+    if (s.exporter == nullptr) {
+        s.snapshots.beforeFrame(s.viewer, picture, s.frameRate);
+    }
     const auto renderStart = Clock::now();
     s.viewer.frame();
     s.stats.renderSeconds += secondsSince(renderStart);
     s.stats.triangles.afterFrame(s.viewer);
+    if (s.exporter != nullptr) {
+        s.exporter->picture(picture);
+    }
 }
 
 FrameLoopHooks makeHooks(Session& s, PlaybackControl& control) {
@@ -203,8 +248,14 @@ FrameLoopHooks makeHooks(Session& s, PlaybackControl& control) {
     hooks.control = &control;
     hooks.opened = [&s](const MediaInput& media) {
         s.frameRate = media.frameRate();
+        if (s.exporter != nullptr) {
+            s.exporter->opened(media);
+        }
         progress("Reading init.");
     };
+    if (s.exporter != nullptr) {
+        hooks.dataPacket = [&s](const AVPacket& packet) { s.exporter->dataPacket(packet); };
+    }
     hooks.picture = [&s](const ShownPicture& picture) { showPicture(s, picture); };
     hooks.idle = [&s] {
         s.hud.show(s.keys.hudShown());
@@ -215,7 +266,7 @@ FrameLoopHooks makeHooks(Session& s, PlaybackControl& control) {
         s.route = std::make_unique<RouteProgress>(s.scene.route.waypoints, s.scene.route.markers,
                                                   s.scene.route.legs);
     };
-    hooks.done = [&s] { return s.viewer.done(); };
+    hooks.done = [&s] { return s.viewer.done() || interrupted != 0; };
     return hooks;
 }
 
@@ -244,6 +295,18 @@ void reportEnd(const ViewerOptions& o, const FrameLoopStats& st, bool posed,
     }
 }
 
+extern "C" void onInterrupt(int) {
+    interrupted = 1;
+}
+
+void catchInterrupt() {
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 void checkSnapshotDir(const ViewerOptions& o) {
     if (o.snapshotTimes.empty()) {
         return;
@@ -251,6 +314,39 @@ void checkSnapshotDir(const ViewerOptions& o) {
     std::error_code ec;
     if (!std::filesystem::is_directory(o.snapshotDir, ec)) {
         throw UsageError("skyframe: snapshot folder " + o.snapshotDir + " does not exist");
+    }
+}
+
+// The export's folder must exist and take new files before anything is decoded.
+void checkExportPath(const ViewerOptions& o) {
+    if (o.exportPath.empty()) {
+        return;
+    }
+    const std::filesystem::path out(o.exportPath);
+    const std::string folder = out.has_parent_path() ? out.parent_path().string() : ".";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        throw UsageError("skyframe: " + o.exportPath + ": output folder " + folder +
+                         " does not exist");
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        throw UsageError("skyframe: " + o.exportPath + ": output folder " + folder +
+                         " is not writable");
+    }
+    if (std::filesystem::is_directory(out, ec)) {
+        throw UsageError("skyframe: " + o.exportPath + " is a folder, not a file name");
+    }
+    // Permissions do not tell everything (root passes them; some file systems refuse new
+    // files anyway): the partial file is made once and removed again.
+    const std::string part = o.exportPath + ".part";
+    const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0 && errno != EEXIST) {
+        throw UsageError("skyframe: " + o.exportPath + ": cannot write in output folder " + folder +
+                         ": " + std::strerror(errno));
+    }
+    if (fd >= 0) {
+        close(fd);
+        std::remove(part.c_str());
     }
 }
 
@@ -264,6 +360,7 @@ std::optional<int> readCommandLine(int argc, char** argv, ViewerOptions& options
             return 0;
         }
         checkSnapshotDir(options);
+        checkExportPath(options);
     } catch (const UsageError& e) {
         std::cerr << e.what() << std::endl;
         return -1;
@@ -278,56 +375,104 @@ std::optional<int> readCommandLine(int argc, char** argv, ViewerOptions& options
 // The status line and the frame-centre check draw beside the scene, into the window only.
 constexpr osg::Node::NodeMask kStatusMask = 0x200;
 
-// Opens the window and plays the video in it; the exit value.
-int playInWindow(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop,
-                 Clock::time_point wallStart) {
+void printExportStats(const PictureExport& exporter, const Surface& surface,
+                      const DriverStats& driver, const FrameLoopStats& loop, double wall) {
+    std::fprintf(stderr,
+                 "skyframe export stats: pictures %ld wall %.3f read %.3f decode %.3f "
+                 "convert %.3f render %.3f read-back %.3f encode %.3f snapshots %.3f\n",
+                 exporter.pictures(), wall, loop.readSeconds, loop.decodeSeconds,
+                 loop.convertSeconds, driver.renderSeconds - surface.readBack->seconds(),
+                 surface.readBack->seconds(), exporter.times().encodeSeconds,
+                 exporter.times().snapshotSeconds);
+}
+
+// Plays the video on the surface, into the exporter when there is one; the exit value.
+int playOn(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop, Surface& surface,
+           Clock::time_point wallStart) {
     // The status line goes beside the scene, not into it: the scene's root keeps its own
     // children.
-    StatusHud hud(kWindowWidth, kWindowHeight, kStatusMask);
-    FrameCenterCheck selfCheck(kWindowWidth, kWindowHeight, kStatusMask);
+    StatusHud hud(surface.width, surface.height, kStatusMask);
+    FrameCenterCheck selfCheck(surface.width, surface.height, kStatusMask);
     osg::ref_ptr<osg::Group> top = new osg::Group;
     top->addChild(backdrop.root.get());
     top->addChild(selfCheck.camera());
     top->addChild(hud.camera());
-    osg::ref_ptr<osgViewer::Viewer> viewer = makeViewer(top.get());
-    if (!viewer->isRealized()) {
+    makeViewer(top.get(), surface);
+    osgViewer::Viewer& viewer = *surface.viewer;
+    if (!viewer.isRealized()) {
         std::cerr << "skyframe: cannot open the viewer window (is DISPLAY set?)" << std::endl;
         return -1;
     }
     if (!options.snapshotTimes.empty()) {
         // A capture armed before a frame must not be taken by the previous frame's draw
         // still running on its own thread.
-        viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+        viewer.setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
     }
     PlaybackControl control;
-    osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control);
-    viewer->addEventHandler(keys.get());
+    osg::ref_ptr<PlaybackKeys> keys = new PlaybackKeys(control, options.hud);
+    viewer.addEventHandler(keys.get());
 
-    Session session{options,      scene,
-                    backdrop,     *viewer,
-                    hud,          selfCheck,
-                    *keys,        control,
-                    nullptr,      Snapshots(options.snapshotTimes, options.snapshotDir),
-                    0.0,          false,
-                    DriverStats{}};
+    Session session{options,  scene,
+                    backdrop, viewer,
+                    hud,      selfCheck,
+                    *keys,    control,
+                    nullptr,  Snapshots(options.snapshotTimes, options.snapshotDir),
+                    nullptr,  0.0,
+                    false,    DriverStats{}};
     if (std::getenv("SKYFRAME_STATS") != nullptr) {
-        session.stats.triangles.enable(*viewer);
+        session.stats.triangles.enable(viewer);
     }
     session.route = std::make_unique<RouteProgress>(scene.route.waypoints, scene.route.markers,
                                                     scene.route.legs);
+    std::unique_ptr<PictureExport> exporter;
+    if (surface.readBack) {
+        exporter = std::make_unique<PictureExport>(options, *surface.readBack, session.snapshots);
+        session.exporter = exporter.get();
+    }
     FrameLoopStats loopStats;
     const FrameLoopHooks hooks = makeHooks(session, control);
-    const int result =
-        runFrameLoop(options.files[0], options.playback, hooks, std::cerr, &loopStats);
+    int result = runFrameLoop(options.files[0], options.playback, hooks, std::cerr, &loopStats);
+    if (result == 0 && exporter && interrupted == 0) {
+        exporter->finish();
+    }
     if (result == 0) {
         reportEnd(options, loopStats, session.posed, selfCheck);
     }
     if (std::getenv("SKYFRAME_STATS") != nullptr) {
-        printStats(loopStats, session.stats, viewer->getFrameStamp()->getFrameNumber(),
+        printStats(loopStats, session.stats, viewer.getFrameStamp()->getFrameNumber(),
                    secondsSince(wallStart));
+        if (exporter) {
+            printExportStats(*exporter, surface, session.stats, loopStats, secondsSince(wallStart));
+        }
+    }
+    return result;
+}
+
+// Renders off screen at the video's own size into the export file; the exit value.
+int exportVideo(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop,
+                Clock::time_point wallStart) {
+    Surface surface;
+    videoSize(options.files[0], surface.width, surface.height);
+    surface.offscreen = makeOffscreenContext(surface.width, surface.height);
+    if (!surface.offscreen) {
+        std::cerr << "skyframe: cannot make an off-screen buffer of " << surface.width << "x"
+                  << surface.height << " pixels" << std::endl;
+        return 1;
+    }
+    int result = 0;
+    try {
+        result = playOn(options, scene, backdrop, surface, wallStart);
+    } catch (const std::runtime_error& e) {
+        std::cerr << "\n" << e.what() << std::endl;
+        result = 1;
     }
     // The viewer goes before the scene it shows.
-    viewer = nullptr;
+    surface.viewer = nullptr;
+    if (interrupted != 0) {
+        std::cerr << "\nskyframe: interrupted: " << options.exportPath << " not written"
+                  << std::endl;
+        return 130;
+    }
     return result;
 }
 
@@ -340,17 +485,35 @@ int runSkyframe(int argc, char** argv) {
     }
     TileReaderMessages::install();
     const auto wallStart = Clock::now();
+    std::unique_ptr<RenderDisplay> display;
 
     // Released in the reverse order of creation after the viewer is gone.
     Scene scene;
     VideoBackdrop backdrop;
     try {
+        if (!options.exportPath.empty()) {
+            catchInterrupt();
+            display = std::make_unique<RenderDisplay>();
+            std::cerr << display->describe() << std::endl;
+        }
         buildScene(options, backdrop, scene);
+        if (!options.exportPath.empty()) {
+            return exportVideo(options, scene, backdrop, wallStart);
+        }
     } catch (const InputError& e) {
         std::cerr << e.what() << std::endl;
         return -1;
+    } catch (const MediaError& e) {
+        std::cerr << e.what() << std::endl;
+        return -1;
+    } catch (const std::runtime_error& e) {
+        std::cerr << e.what() << std::endl;
+        return 1;
     }
-    return playInWindow(options, scene, backdrop, wallStart);
+    Surface window;
+    const int result = playOn(options, scene, backdrop, window, wallStart);
+    window.viewer = nullptr;
+    return result;
 }
 
 } // namespace skyframe

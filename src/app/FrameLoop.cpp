@@ -49,6 +49,7 @@ private:
     void sendVideo(AVPacket* packet);
     bool receivePictures();
     bool onPicture(AVFrame& frame);
+    int64_t pictureStamp(const AVFrame& frame, double time) const;
     bool chooseToShow(double time);
     bool paceOrSkip(double time);
     void present(AVFrame& frame, double time);
@@ -154,6 +155,9 @@ void Player::handleData(const AVPacket& packet) {
         return;
     }
     ++st_.dataPackets;
+    if (hooks_.dataPacket) {
+        hooks_.dataPacket(packet);
+    }
     const auto start = Clock::now();
     long videoBefore = videoPacketsSent_;
     for (const PacketPtr& p : lookAhead_) {
@@ -203,6 +207,15 @@ double Player::pictureTime(const AVFrame& frame) {
     }
     lastPictureTime_ = t;
     return t;
+}
+
+// The picture's own timestamp, or the one its made-up time stands for.
+int64_t Player::pictureStamp(const AVFrame& frame, double time) const {
+    if (frame.best_effort_timestamp != AV_NOPTS_VALUE) {
+        return frame.best_effort_timestamp;
+    }
+    const AVRational base = media_.format().streams[media_.videoStream()]->time_base;
+    return std::llround(time * base.den / base.num);
 }
 
 bool Player::onPicture(AVFrame& frame) {
@@ -310,6 +323,7 @@ void Player::present(AVFrame& frame, double time) {
     shown.width = converter_.width();
     shown.height = converter_.height();
     shown.time = time;
+    shown.pts = pictureStamp(frame, time);
     shown.videoTime = time - media_.startSeconds();
     const double rate = media_.frameRate();
     shown.number = rate > 0 ? std::lround(shown.videoTime * rate) : st_.decodedPictures - 1;

@@ -34,6 +34,7 @@ struct ShownPicture {
     double time = 0.0;      // presentation time on the source's clock (seconds)
     double videoTime = 0.0; // seconds since the source's first picture
     long number = 0;        // picture number from the start, by its timestamp
+    int64_t pts = 0;        // its timestamp in the video stream's time base
     SyncMode sync = SyncMode::Auto;
     PictureTelemetry telemetry;
 };
@@ -42,6 +43,7 @@ struct ShownPicture {
 struct FrameLoopHooks {
     std::function<void(const MediaInput&)> opened;    // before the first packet is read
     std::function<void(const ShownPicture&)> picture; // show it: one rendered frame
+    std::function<void(const AVPacket&)> dataPacket;  // a packet of the telemetry's stream
     std::function<void()> idle;                       // paused: render, handle keys
     std::function<void()> seeked;                     // the position jumped
     std::function<bool()> done;                       // true ends the loop

@@ -150,23 +150,28 @@ private:
 
 } // namespace
 
-void Snapshots::beforeFrame(osgViewer::Viewer& viewer, const ShownPicture& picture,
-                            double frameRate) {
+std::vector<std::string> Snapshots::due(const ShownPicture& picture, double frameRate) {
     const double half = frameRate > 0 ? 0.5 / frameRate : 0.017;
-    if (next_ >= times_.size() || picture.videoTime < times_[next_] - half) {
-        return;
-    }
-    if (!capture_) {
-        writer_ = new SnapshotWriter;
-        capture_ =
-            new osgViewer::ScreenCaptureHandler(static_cast<SnapshotWriter*>(writer_.get()), 1);
-    }
     // Every requested time this picture reaches is taken from it.
     std::vector<std::string> paths;
     while (next_ < times_.size() && picture.videoTime >= times_[next_] - half) {
         paths.push_back(dir_ + "/" + snapshotName(times_[next_]));
         ++next_;
         ++taken_;
+    }
+    return paths;
+}
+
+void Snapshots::beforeFrame(osgViewer::Viewer& viewer, const ShownPicture& picture,
+                            double frameRate) {
+    std::vector<std::string> paths = due(picture, frameRate);
+    if (paths.empty()) {
+        return;
+    }
+    if (!capture_) {
+        writer_ = new SnapshotWriter;
+        capture_ =
+            new osgViewer::ScreenCaptureHandler(static_cast<SnapshotWriter*>(writer_.get()), 1);
     }
     static_cast<SnapshotWriter*>(writer_.get())->queue(std::move(paths));
     capture_->setFramesToCapture(1);

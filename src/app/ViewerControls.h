@@ -23,13 +23,13 @@ osg::ref_ptr<osg::Camera> makeWindowOverlayCamera(int windowWidth, int windowHei
 // Space, Right/Left, Up/Down, Home and h, turned into playback requests.
 class PlaybackKeys : public osgGA::GUIEventHandler {
 public:
-    explicit PlaybackKeys(PlaybackControl& control) : control_(control) {}
+    PlaybackKeys(PlaybackControl& control, bool hudShown) : control_(control), hud_(hudShown) {}
     bool handle(const osgGA::GUIEventAdapter& event, osgGA::GUIActionAdapter& action) override;
     bool hudShown() const { return hud_; }
 
 private:
     PlaybackControl& control_;
-    bool hud_ = false;
+    bool hud_;
 };
 
 // The status line: one text on a dark band, drawn after the scene in window pixels.
@@ -50,13 +50,17 @@ private:
 // The status line's text for one picture.
 std::string statusLine(const ShownPicture& picture, SyncMode mode);
 
-// Saves the window as DIR/snapshot-T.png for every requested video time T: the first shown
-// picture at or after T (within half a picture) is captured after it is drawn.
+// Saves the window (or, exporting, the picture read back) as DIR/snapshot-T.png for every requested
+// video time T: the first shown picture at or after T (within half a picture) is captured after it
+// is drawn.
 class Snapshots {
 public:
     Snapshots(std::vector<double> times, std::string dir) : times_(std::move(times)), dir_(dir) {}
     // Arms a capture of the frame about to be drawn when the picture is due.
     void beforeFrame(osgViewer::Viewer& viewer, const ShownPicture& picture, double frameRate);
+    // The files this picture is to be saved as (none when no requested time is due); each
+    // requested time is handed out once.
+    std::vector<std::string> due(const ShownPicture& picture, double frameRate);
     int taken() const { return taken_; }
     int requested() const { return static_cast<int>(times_.size()); }
 

@@ -28,11 +28,20 @@ options:
                         that carries KLV)
   --timeout SECONDS     a live stream silent this long has ended (default 5)
   --snapshot T[,T...] DIR
-                        save the window as DIR/snapshot-T.png at video times T (seconds)
+                        save the window (or the exported picture) as DIR/snapshot-T.png at
+                        video times T (seconds)
   --klv-strict          discard ST 0601 packets whose checksum is wrong or absent
   --frame-center        draw where the telemetry puts the frame centre (a cross) and the
                         frame's corners (a quadrilateral): on a consistent recording the
                         cross sits on the picture's centre
+  --export OUT          render every shown picture with its overlay off screen, at the
+                        video's own size, into OUT (H.264; MPEG-TS with the source's KLV
+                        stream copied, or OUT.mp4 with the video alone and the telemetry
+                        beside it in a .csv file as skyframe-klv --format csv writes it);
+                        no window; without a DISPLAY a private Xvfb is started
+  --crf N               the export's H.264 constant quality, 0 (lossless) to 51 (default 20)
+  --hud                 show the status line from the start; burnt into exported pictures
+  -q                    no export progress line
   --help                this text
 
 keys:
@@ -51,7 +60,10 @@ gives the median and 95th-percentile distance (pixels) between the projected fra
 and the picture's centre.
 
 exit status: 0 after the video has played (or the window was closed), 255 on a bad
-command line or a file that cannot be read.
+command line, an output folder that is missing or not writable, or a file that cannot be
+read; 1 when an export fails while writing, 130 when it is interrupted (Ctrl-C). An export
+is written as OUT.part and renamed when complete: a failed or interrupted one leaves
+nothing.
 )";
 
 double parseNumber(const std::string& option, const std::string& text) {
@@ -102,6 +114,24 @@ size_t parseOption(const std::vector<std::string>& args, size_t i, ViewerOptions
         p.sync.intake.strict = true;
     } else if (a == "--frame-center") {
         o.frameCenter = true;
+    } else if (a == "--hud") {
+        o.hud = true;
+    } else if (a == "-q" || a == "--quiet") {
+        o.quiet = true;
+    } else if (a == "--export") {
+        o.exportPath = value(1);
+        if (o.exportPath.empty()) {
+            throw UsageError("skyframe: --export needs a file name");
+        }
+        return i + 1;
+    } else if (a == "--crf") {
+        const double n = parseNumber(a, value(1));
+        if (n < 0 || n > 51 || n != std::floor(n)) {
+            throw UsageError("skyframe: --crf needs a whole number from 0 to 51, not \"" +
+                             value(1) + "\"");
+        }
+        o.crf = static_cast<int>(n);
+        return i + 1;
     } else if (a == "--sync") {
         const std::string& v = value(1);
         if (v != "time" && v != "queue") {

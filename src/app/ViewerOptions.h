@@ -21,6 +21,10 @@ struct ViewerOptions {
     std::vector<double> snapshotTimes; // video seconds, ascending
     std::string snapshotDir;
     bool frameCenter = false; // draw the telemetry's frame centre and footprint
+    bool hud = false;         // the status line shown from the start (and in exported pictures)
+    std::string exportPath;   // render off screen into this file instead of a window
+    int crf = 20;             // the export's libx264 constant quality, 0 .. 51
+    bool quiet = false;       // no export progress line
 };
 
 // Parses the viewer's command line (argv[1..]). Options may stand anywhere among the four

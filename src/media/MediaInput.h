@@ -50,6 +50,7 @@ public:
 
     bool seekable() const;
     AVFormatContext& format() { return *format_; }
+    const AVFormatContext& format() const { return *format_; }
     AVCodecContext& decoder() { return *decoder_; }
     const std::string& path() const { return path_; }
     int videoStream() const { return video_; }

@@ -1,6 +1,7 @@
 #include "media/TsWriter.h"
 
 #include "media/FfmpegHandles.h"
+#include "media/MetadataCell.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -20,10 +21,6 @@ namespace {
 
 // MPEG-TS time stamps run at 90 kHz.
 constexpr AVRational kTsTimeBase = {1, 90000};
-
-// Metadata access unit cell: 5 bytes of header, then at most 65535 bytes of data.
-constexpr size_t kCellHeaderSize = 5;
-constexpr size_t kMaxCellData = 0xFFFF;
 
 } // namespace
 
@@ -240,15 +237,8 @@ void TsWriter::writeKlv(const unsigned char* data, size_t size, double seconds) 
     }
     s.check(av_new_packet(packet.get(), static_cast<int>(kCellHeaderSize + size)),
             "cannot allocate a packet");
-    // Synchronous metadata travels in metadata access unit cells (ISO/IEC 13818-1, 2.12.4),
-    // and FFmpeg's demuxer strips that 5-byte header from such streams, but its 5.1 muxer
-    // does not write it: the writer adds it, one complete cell per data packet.
     uint8_t* cell = packet->data;
-    cell[0] = 0x00;                                  // metadata_service_id
-    cell[1] = static_cast<uint8_t>(s.klvSequence++); // sequence_number
-    cell[2] = 0xDF; // whole AU in this cell, no decoder config, random access, reserved 1111
-    cell[3] = static_cast<uint8_t>(size >> 8); // AU_cell_data_length
-    cell[4] = static_cast<uint8_t>(size & 0xFF);
+    writeCellHeader(cell, size, s.klvSequence++);
     std::copy(data, data + size, cell + kCellHeaderSize);
     packet->pts = pts;
     packet->dts = pts;

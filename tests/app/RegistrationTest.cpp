@@ -4,7 +4,7 @@
 // and waypoint spheres from the telemetry. Both are measured on screenshots.
 
 #include "BitmapFont.h"
-#include "ScreenAnalysis.h"
+#include "OverlayMeasure.h"
 #include "ViewerRun.h"
 #include "terrain/SyntheticCell.h"
 
@@ -30,73 +30,10 @@ namespace fs = std::filesystem;
 
 const fs::path kSim = SKYFRAME_SIM;
 const fs::path kTiler = SKYFRAME_TILER;
-constexpr double kRingRadius = 30.0;
+// The window on the screenshots of the whole screen, and the viewer's own snapshots.
+constexpr PictureArea kScreenArea = {kWindowX, kWindowY, kWindowWidth, kWindowHeight};
+constexpr PictureArea kSnapshotArea = {0, 0, kWindowWidth, kWindowHeight};
 constexpr double kTolerance = 2.0; // pixels
-
-// All three lit faces of the opaque blue cube (the shading differs per face): the centroid
-// of the whole silhouette is the projection of the cube's centre.
-bool isReferenceBox(const uint8_t* rgb) {
-    return rgb[2] > 80 && rgb[0] < 40 && rgb[1] < 40;
-}
-
-// The red text of a label; a box it hides in part cannot be measured.
-bool isLabel(const uint8_t* rgb) {
-    return rgb[0] > 150 && rgb[1] < 90 && rgb[2] < 90;
-}
-
-// Waypoint spheres, blended over the simulator's plain ground (40, 40, 40): every pixel of
-// the silhouette differs from the ground, brighter where lit, darker at the limb, so the
-// silhouette's centroid is the projection of the sphere's centre.
-bool isWaypointSphere(const uint8_t* rgb) {
-    const int ground = 40;
-    const bool differs = std::abs(rgb[0] - ground) > 6 || std::abs(rgb[1] - ground) > 6 ||
-                         std::abs(rgb[2] - ground) > 6;
-    return differs && !isMarkerMagenta(rgb) && !isReferenceBox(rgb) && !isLabel(rgb);
-}
-
-struct Measurement {
-    const char* kind;
-    Point ring;
-    Point shape;
-    double error() const { return std::hypot(shape.x - ring.x, shape.y - ring.y); }
-};
-
-// Measures the shapes in the window's area of `shot`, whose top-left corner is at (x0, y0):
-// the screen position of the window in screenshots, (0, 0) in the viewer's own snapshots.
-std::vector<Measurement> measure(const RgbImage& shot, int x0 = kWindowX, int y0 = kWindowY) {
-    std::vector<Measurement> result;
-    for (const Ring& ring : findRings(shot, kRingRadius - 4.0, kRingRadius + 4.0)) {
-        // Rings cut by the window's edge are not whole shapes.
-        if (ring.centre.x - kRingRadius < x0 + 2 ||
-            ring.centre.x + kRingRadius > x0 + kWindowWidth - 2 ||
-            ring.centre.y - kRingRadius < y0 + 2 ||
-            ring.centre.y + kRingRadius > y0 + kWindowHeight - 2) {
-            continue;
-        }
-        const double inner = ring.radius - 3.0;
-        Point c;
-        long area = 0;
-        if (shapeCentroid(shot, ring.centre, inner, isReferenceBox, 1, 12, c, &area)) {
-            // Measured only when no label touches the box.
-            const double reach = 1.5 * std::sqrt(area / M_PI) + 3.0;
-            Point label;
-            if (!shapeCentroid(shot, c, reach, isLabel, 0, 1, label)) {
-                result.push_back({"reference box", ring.centre, c});
-            }
-        } else if (shapeCentroid(shot, ring.centre, inner, isWaypointSphere, 2, 30, c, &area)) {
-            // A silhouette filling the ring is a target's wide sphere, not a waypoint's. The
-            // scene's light shines along the view axis, so a sphere far off that axis is lit
-            // on its outer side and its dim inner limb merges with the ground: measured only
-            // near the middle of the picture, where the lit silhouette is symmetric.
-            const double offAxis = std::hypot(ring.centre.x - (x0 + kWindowWidth / 2.0),
-                                              ring.centre.y - (y0 + kWindowHeight / 2.0));
-            if (std::sqrt(area / M_PI) < inner - 6.0 && offAxis < 300.0) {
-                result.push_back({"waypoint sphere", ring.centre, c});
-            }
-        }
-    }
-    return result;
-}
 
 fs::path simulate(const std::string& name, const std::vector<std::string>& options) {
     const fs::path dir = scratchDir("registration-flights");
@@ -106,15 +43,6 @@ fs::path simulate(const std::string& name, const std::vector<std::string>& optio
     const ProcessResult r = runProcess(command, dir);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return out;
-}
-
-std::string report(const std::vector<Measurement>& ms) {
-    std::ostringstream text;
-    for (const auto& m : ms) {
-        text << "  " << m.kind << " ring (" << m.ring.x << ", " << m.ring.y << ") shape ("
-             << m.shape.x << ", " << m.shape.y << ") off " << m.error() << " px\n";
-    }
-    return text.str();
 }
 
 // Counts the measurements of each kind and checks every one against the tolerance.
@@ -146,7 +74,7 @@ TEST(Registration, HoveringFlightOverlayLiesOnTheVideo) {
         {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, {1.5});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(run.shots.count(snapshotKey(1.5)), 1u) << run.err;
-    checkRegistration(measure(run.shots.at(snapshotKey(1.5)), 0, 0), 1, 2);
+    checkRegistration(measure(run.shots.at(snapshotKey(1.5)), kSnapshotArea), 1, 2);
 }
 
 TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
@@ -162,7 +90,7 @@ TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
     EXPECT_EQ(run.shots.size(), times.size()) << run.err;
     std::vector<Measurement> all;
     for (const auto& [name, shot] : run.shots) {
-        const auto ms = measure(shot, 0, 0);
+        const auto ms = measure(shot, kSnapshotArea);
         all.insert(all.end(), ms.begin(), ms.end());
     }
     // Boxes whose label hides part of them are left out, which heading south-east is most.
@@ -184,20 +112,10 @@ std::vector<std::string> obliqueFlight(const std::string& duration) {
             "50",       "--duration", duration};
 }
 
-// Spheres only: a sphere's silhouette is centred on its centre's projection from any side,
-// while a cube seen obliquely shows its top and one side and its silhouette's centroid
-// leans toward them by up to a pixel.
-std::vector<Measurement> spheres(const std::vector<Measurement>& ms) {
-    std::vector<Measurement> out;
-    std::copy_if(ms.begin(), ms.end(), std::back_inserter(out),
-                 [](const Measurement& m) { return std::string(m.kind) == "waypoint sphere"; });
-    return out;
-}
-
 std::vector<Measurement> measureAll(const ViewerRun& run) {
     std::vector<Measurement> all;
     for (const auto& [name, shot] : run.shots) {
-        const auto ms = spheres(measure(shot, 0, 0));
+        const auto ms = spheres(measure(shot, kSnapshotArea));
         all.insert(all.end(), ms.begin(), ms.end());
     }
     return all;
@@ -249,7 +167,7 @@ TEST(Registration, LateInAFlightTheOverlayIsAsCloseAsEarly) {
             ADD_FAILURE() << "no snapshot at " << t << " s";
             continue;
         }
-        const auto ms = spheres(measure(run.shots.at(snapshotKey(t)), 0, 0));
+        const auto ms = spheres(measure(run.shots.at(snapshotKey(t)), kSnapshotArea));
         auto& into = t < 15.0 ? first : last;
         into.insert(into.end(), ms.begin(), ms.end());
     }
@@ -312,7 +230,7 @@ TEST(Playback, PauseHoldsThePictureAndSeekLandsOnItsPicture) {
     ASSERT_TRUE(before && after && status) << run.out;
     EXPECT_EQ(*after, *status);
     EXPECT_NEAR(*after - *before, 300, 2); // 10 s at 30 pictures a second
-    checkRegistration(measure(run.shots.at("seeked")), 1, 2);
+    checkRegistration(measure(run.shots.at("seeked"), kScreenArea), 1, 2);
 }
 
 // A live stream joined after it started: shown as it arrives, registered, and ended by the
@@ -339,7 +257,7 @@ TEST(Playback, LiveStreamJoinedMidwayIsRegistered) {
     EXPECT_GT(c.decoded, 0);
     EXPECT_LT(c.decoded, 360) << "the stream was not joined midway";
     ASSERT_EQ(run.shots.count(snapshotKey(1.0)), 1u) << run.err;
-    checkRegistration(measure(run.shots.at(snapshotKey(1.0)), 0, 0), 1, 2);
+    checkRegistration(measure(run.shots.at(snapshotKey(1.0)), kSnapshotArea), 1, 2);
 }
 
 struct SelfCheck {
@@ -447,10 +365,10 @@ TEST(Registration, TerrainHidesTheOverlayBehindIt) {
         return std::count_if(ms.begin(), ms.end(),
                              [&](const Measurement& m) { return m.kind == kind; });
     };
-    const auto bare = measure(without.shots.at("bare"));
+    const auto bare = measure(without.shots.at("bare"), kScreenArea);
     std::vector<Measurement> hidden;
     for (const auto& [name, shot] : with.shots) { // in the order taken
-        auto ms = measure(shot);
+        auto ms = measure(shot, kScreenArea);
         if (count(ms, "waypoint sphere") >= 2) {
             hidden = ms;
         }

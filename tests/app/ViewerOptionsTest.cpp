@@ -21,10 +21,10 @@ TEST(ViewerOptions, WithoutOptionsPlaysAsBefore) {
 }
 
 TEST(ViewerOptions, ReadsEveryOptionAnywhere) {
-    const ViewerOptions o = parseViewerOptions(
-        {"--realtime", "v.ts", "--sync", "queue", "m.xml", "--max-gap", "0.5", "--klv-offset",
-         "-0.25", "t.xml", "--every-picture", "--data-stream", "3", "--timeout", "2",
-         "--snapshot", "4,1.5", "shots", "terrain.osgb"});
+    const ViewerOptions o =
+        parseViewerOptions({"--realtime", "v.ts", "--sync", "queue", "m.xml", "--max-gap", "0.5",
+                            "--klv-offset", "-0.25", "t.xml", "--every-picture", "--data-stream",
+                            "3", "--timeout", "2", "--snapshot", "4,1.5", "shots", "terrain.osgb"});
     EXPECT_EQ(o.files, (std::vector<std::string>{"v.ts", "m.xml", "t.xml", "terrain.osgb"}));
     EXPECT_TRUE(o.playback.realtime);
     EXPECT_TRUE(o.playback.everyPicture);
@@ -36,6 +36,21 @@ TEST(ViewerOptions, ReadsEveryOptionAnywhere) {
     EXPECT_EQ(o.snapshotTimes, (std::vector<double>{1.5, 4.0}));
     EXPECT_EQ(o.snapshotDir, "shots");
     EXPECT_TRUE(parseViewerOptions({"--help"}).help);
+}
+
+TEST(ViewerOptions, ReadsTheExportOptions) {
+    const ViewerOptions plain = parseViewerOptions({"v.ts", "m.xml", "t.xml", "terrain.osgb"});
+    EXPECT_EQ(plain.exportPath, "");
+    EXPECT_EQ(plain.crf, 20);
+    EXPECT_FALSE(plain.hud);
+    EXPECT_FALSE(plain.quiet);
+    const ViewerOptions o = parseViewerOptions({"v.ts", "--export", "out/a.ts", "m.xml", "--crf",
+                                                "0", "--hud", "t.xml", "-q", "terrain.osgb"});
+    EXPECT_EQ(o.files, (std::vector<std::string>{"v.ts", "m.xml", "t.xml", "terrain.osgb"}));
+    EXPECT_EQ(o.exportPath, "out/a.ts");
+    EXPECT_EQ(o.crf, 0);
+    EXPECT_TRUE(o.hud);
+    EXPECT_TRUE(o.quiet);
 }
 
 TEST(ViewerOptions, NamesTheBadOptionInOneLine) {
@@ -56,6 +71,11 @@ TEST(ViewerOptions, NamesTheBadOptionInOneLine) {
         {{"--snapshot", "1,x", "dir"}, "--snapshot needs a number"},
         {{"--snapshot", "-1", "dir"}, "must not be negative"},
         {{"--snapshot", "1"}, "--snapshot needs a value"},
+        {{"--export"}, "--export needs a value"},
+        {{"--export", ""}, "--export needs a file name"},
+        {{"--crf", "52"}, "--crf needs a whole number from 0 to 51"},
+        {{"--crf", "-1"}, "--crf needs a whole number from 0 to 51"},
+        {{"--crf", "18.5"}, "--crf needs a whole number from 0 to 51"},
     };
     for (const Case& c : cases) {
         try {

@@ -1,0 +1,131 @@
+#include "app/Offscreen.h"
+
+#include <osg/GL>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace skyframe {
+
+namespace {
+
+// Waits for Xvfb to write its display number to `fd` (its -displayfd), which it does once
+// it accepts clients; empty when it ended first.
+std::string readDisplayNumber(int fd) {
+    std::string number;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || c == '\n') {
+            return number;
+        }
+        number += c;
+    }
+}
+
+[[noreturn]] void execXvfb(int writeEnd) {
+    setpgid(0, 0);
+    // A preload given to this program (a sanitizer's runtime) is not the display server's.
+    unsetenv("LD_PRELOAD");
+    const std::string fd = std::to_string(writeEnd);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "64x64x24", "-nolisten", "tcp",
+           "-noreset", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+struct NoSwap : osg::GraphicsContext::SwapCallback {
+    void swapBuffersImplementation(osg::GraphicsContext*) override {}
+};
+
+} // namespace
+
+RenderDisplay::RenderDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        name_ = display;
+        return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) {
+        throw std::runtime_error(std::string("skyframe: cannot start Xvfb: ") +
+                                 std::strerror(errno));
+    }
+    xvfb_ = fork();
+    if (xvfb_ == 0) {
+        close(fds[0]);
+        execXvfb(fds[1]);
+    }
+    close(fds[1]);
+    const std::string number = xvfb_ > 0 ? readDisplayNumber(fds[0]) : "";
+    close(fds[0]);
+    if (number.empty()) {
+        throw std::runtime_error("skyframe: no DISPLAY, and Xvfb could not be started to render "
+                                 "off screen");
+    }
+    name_ = ":" + number;
+    setenv("DISPLAY", name_.c_str(), 1);
+}
+
+RenderDisplay::~RenderDisplay() {
+    if (xvfb_ > 0) {
+        kill(xvfb_, SIGTERM);
+        int status = 0;
+        while (waitpid(xvfb_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+std::string RenderDisplay::describe() const {
+    if (xvfb_ > 0) {
+        return "skyframe: rendering off screen on a private Xvfb display " + name_;
+    }
+    return "skyframe: rendering off screen on display " + name_;
+}
+
+osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height) {
+    osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
+    traits->x = 0;
+    traits->y = 0;
+    traits->width = width;
+    traits->height = height;
+    traits->red = traits->green = traits->blue = traits->alpha = 8;
+    traits->depth = 24;
+    traits->windowDecoration = false;
+    traits->pbuffer = true;
+    traits->doubleBuffer = true;
+    traits->sharedContext = nullptr;
+    osg::ref_ptr<osg::GraphicsContext> context =
+        osg::GraphicsContext::createGraphicsContext(traits.get());
+    if (!context || !context->valid()) {
+        return nullptr;
+    }
+    // Frames are read from the back buffer and never shown: a swap would only make Mesa's
+    // software rasteriser copy the picture to the X server, which refuses it for a pixel
+    // buffer.
+    context->setSwapCallback(new NoSwap);
+    return context;
+}
+
+FrameReadBack::FrameReadBack(int width, int height)
+    : image_(new osg::Image), width_(width), height_(height) {
+    image_->allocateImage(width, height, 1, GL_BGRA, GL_UNSIGNED_BYTE);
+}
+
+void FrameReadBack::operator()(osg::RenderInfo&) const {
+    const auto start = std::chrono::steady_clock::now();
+    // The camera draws into and reads from the back buffer. BGRA is the buffer's own layout for
+    // Mesa's software rasteriser: a copy, no conversion.
+    image_->readPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE);
+    seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace skyframe

@@ -1,0 +1,82 @@
+#pragma once
+
+// The export's end of the frame loop: every shown picture, drawn off screen with its
+// overlay, is read back, encoded and written with the source's timestamp; the telemetry's
+// data packets are copied alongside; snapshots come from the same read-back.
+
+#include "app/FrameLoop.h"
+#include "app/Offscreen.h"
+#include "app/ViewerControls.h"
+#include "media/ExportWriter.h"
+#include "media/MediaInput.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace skyframe {
+
+struct ViewerOptions;
+
+// One progress line on standard error, rewritten in place at most twice a second: percent
+// of the source's duration, pictures per second, time left.
+class ExportProgress {
+public:
+    explicit ExportProgress(bool quiet) : quiet_(quiet) {}
+    void start(double durationSeconds);
+    void picture(double videoTime);
+    void end();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool quiet_;
+    double duration_ = 0.0;
+    long pictures_ = 0;
+    bool started_ = false;
+    bool shown_ = false;
+    Clock::time_point start_;
+    Clock::time_point lastLine_;
+};
+
+struct ExportTimes {
+    double encodeSeconds = 0.0;   // colour conversion, encoding and writing
+    double snapshotSeconds = 0.0; // PNG files
+};
+
+class PictureExport {
+public:
+    // `readBack` is the frame read back after each picture is drawn; `snapshots` the
+    // requested snapshot times.
+    PictureExport(const ViewerOptions& options, const FrameReadBack& readBack,
+                  Snapshots& snapshots);
+
+    // The source is open, nothing read yet: the output file is made for it.
+    void opened(const MediaInput& media);
+    void dataPacket(const AVPacket& packet);
+    // The picture has been drawn: its pixels are taken from the read-back.
+    void picture(const ShownPicture& picture);
+    // Completes the file (and the telemetry sidecar of an MP4). Throws std::runtime_error
+    // naming the file on failure; the partial files are then removed.
+    void finish();
+
+    long pictures() const { return pictures_; }
+    const ExportTimes& times() const { return times_; }
+
+private:
+    void writeSidecar(const std::string& path) const;
+
+    const ViewerOptions& options_;
+    const FrameReadBack& readBack_;
+    Snapshots& snapshots_;
+    std::unique_ptr<ExportWriter> writer_;
+    ExportProgress progress_;
+    double frameRate_ = 0.0;
+    long pictures_ = 0;
+    ExportTimes times_;
+};
+
+// The size of the source's pictures (pixels), read from its last video stream's
+// description. Throws MediaError when the source cannot be opened or does not tell.
+void videoSize(const std::string& path, int& width, int& height);
+
+} // namespace skyframe

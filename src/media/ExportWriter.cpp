@@ -1,0 +1,245 @@
+#include "media/ExportWriter.h"
+
+#include "media/MetadataCell.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace skyframe {
+
+struct ExportWriter::State {
+    std::string path;
+    std::string partPath;
+    ExportWriterOptions options;
+    OutputFormatPtr format;
+    CodecContextPtr encoder;
+    SwsContextPtr scaler;
+    FramePtr frame;
+    PacketPtr packet;
+    AVStream* video = nullptr;
+    AVStream* data = nullptr;
+    unsigned cellSequence = 0;
+    bool opened = false; // the .part file exists
+    bool finished = false;
+
+    // An unfinished file is never left behind, also when the constructor throws.
+    ~State() {
+        if (format && format->pb != nullptr) {
+            avio_closep(&format->pb);
+        }
+        if (opened && !finished) {
+            std::remove(partPath.c_str());
+        }
+    }
+
+    [[noreturn]] void fail(const std::string& what, int code = 0) const {
+        std::string message = path + ": " + what;
+        if (code < 0) {
+            message += ": " + avErrorText(code);
+        }
+        throw std::runtime_error(message);
+    }
+
+    void check(int code, const std::string& what) const {
+        if (code < 0) {
+            fail(what, code);
+        }
+    }
+
+    void openEncoder();
+    void addStreams();
+    void openFile();
+    void drainEncoder();
+};
+
+void ExportWriter::State::openEncoder() {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (codec == nullptr) {
+        fail("FFmpeg has no libx264 encoder");
+    }
+    encoder.reset(avcodec_alloc_context3(codec));
+    if (!encoder) {
+        fail("cannot allocate the video encoder");
+    }
+    AVCodecContext* enc = encoder.get();
+    enc->width = options.width;
+    enc->height = options.height;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    // The source's own clock, so that every picture keeps its source timestamp.
+    enc->time_base = options.timeBase;
+    if (options.frameRate.num > 0) {
+        enc->framerate = options.frameRate;
+        enc->gop_size = std::max(1, options.frameRate.num / std::max(1, options.frameRate.den));
+    }
+    // Without B-frames no decoding time precedes the first picture's timestamp: the muxer
+    // has no reason to shift the file's timestamps, the copied telemetry's included.
+    enc->max_b_frames = 0;
+    check(av_opt_set(enc->priv_data, "preset", options.preset.c_str(), 0),
+          "libx264 rejects preset \"" + options.preset + "\"");
+    check(av_opt_set_double(enc->priv_data, "crf", options.crf, 0),
+          "libx264 rejects crf " + std::to_string(options.crf));
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    check(avcodec_open2(enc, codec, nullptr), "cannot open the video encoder");
+}
+
+void ExportWriter::State::addStreams() {
+    video = avformat_new_stream(format.get(), nullptr);
+    if (video == nullptr) {
+        fail("cannot add the video stream");
+    }
+    video->time_base = encoder->time_base;
+    video->avg_frame_rate = encoder->framerate;
+    check(avcodec_parameters_from_context(video->codecpar, encoder.get()),
+          "cannot describe the video stream");
+    if (!options.data) {
+        return;
+    }
+    data = avformat_new_stream(format.get(), nullptr);
+    if (data == nullptr) {
+        fail("cannot add the KLV stream");
+    }
+    data->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+    data->codecpar->codec_id = AV_CODEC_ID_SMPTE_KLV;
+    data->codecpar->profile =
+        options.dataSynchronous ? FF_PROFILE_KLVA_SYNC : FF_PROFILE_KLVA_ASYNC;
+    data->time_base = options.dataTimeBase;
+}
+
+void ExportWriter::State::openFile() {
+    frame.reset(av_frame_alloc());
+    packet.reset(av_packet_alloc());
+    if (!frame || !packet) {
+        fail("cannot allocate a frame or packet");
+    }
+    frame->format = encoder->pix_fmt;
+    frame->width = encoder->width;
+    frame->height = encoder->height;
+    check(av_frame_get_buffer(frame.get(), 0), "cannot allocate a video frame");
+    scaler.reset(sws_getContext(options.width, options.height, AV_PIX_FMT_BGRA, options.width,
+                                options.height, encoder->pix_fmt, SWS_BILINEAR, nullptr, nullptr,
+                                nullptr));
+    if (!scaler) {
+        fail("cannot set up the RGB to YUV conversion");
+    }
+    check(avio_open(&format->pb, partPath.c_str(), AVIO_FLAG_WRITE), "cannot create " + partPath);
+    opened = true;
+    check(avformat_write_header(format.get(), nullptr), "cannot write the file header");
+}
+
+void ExportWriter::State::drainEncoder() {
+    for (;;) {
+        const int rc = avcodec_receive_packet(encoder.get(), packet.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
+            return;
+        }
+        check(rc, "cannot encode video");
+        av_packet_rescale_ts(packet.get(), encoder->time_base, video->time_base);
+        packet->stream_index = video->index;
+        check(av_interleaved_write_frame(format.get(), packet.get()), "cannot write video");
+    }
+}
+
+bool ExportWriter::isMp4(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string end = path.substr(path.size() - 4);
+    std::transform(end.begin(), end.end(), end.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return end == ".mp4";
+}
+
+ExportWriter::ExportWriter(const std::string& path, const ExportWriterOptions& options)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.path = path;
+    s.partPath = path + ".part";
+    s.options = options;
+    if (options.width <= 0 || options.height <= 0 || options.width % 2 != 0 ||
+        options.height % 2 != 0) {
+        s.fail("video size " + std::to_string(options.width) + "x" +
+               std::to_string(options.height) + " is not a positive even size");
+    }
+    const bool mp4 = isMp4(path);
+    s.options.data = options.data && !mp4;
+    AVFormatContext* raw = nullptr;
+    s.check(
+        avformat_alloc_output_context2(&raw, nullptr, mp4 ? "mp4" : "mpegts", s.partPath.c_str()),
+        "cannot set up the muxer");
+    s.format.reset(raw);
+    s.openEncoder();
+    s.addStreams();
+    s.openFile();
+}
+
+ExportWriter::~ExportWriter() = default;
+
+bool ExportWriter::hasData() const {
+    return state_->data != nullptr;
+}
+
+void ExportWriter::writePicture(const uint8_t* pixels, int stride, int64_t pts) {
+    State& s = *state_;
+    s.check(av_frame_make_writable(s.frame.get()), "cannot reuse the video frame");
+    const uint8_t* const source[1] = {pixels};
+    const int sourceStride[1] = {stride};
+    sws_scale(s.scaler.get(), source, sourceStride, 0, s.options.height, s.frame->data,
+              s.frame->linesize);
+    s.frame->pts = pts;
+    s.check(avcodec_send_frame(s.encoder.get(), s.frame.get()), "cannot encode video");
+    s.drainEncoder();
+}
+
+void ExportWriter::writeData(const uint8_t* data, int size, int64_t pts) {
+    State& s = *state_;
+    if (s.data == nullptr || size <= 0) {
+        return;
+    }
+    const bool cell = s.options.dataSynchronous;
+    if (cell && static_cast<size_t>(size) > kMaxCellData) {
+        s.fail("KLV data packet of " + std::to_string(size) + " bytes is too long for one cell");
+    }
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        s.fail("cannot allocate a packet");
+    }
+    const size_t header = cell ? kCellHeaderSize : 0;
+    s.check(av_new_packet(packet.get(), static_cast<int>(header + size)),
+            "cannot allocate a packet");
+    if (cell) {
+        writeCellHeader(packet->data, static_cast<size_t>(size), s.cellSequence++);
+    }
+    std::copy(data, data + size, packet->data + header);
+    packet->pts = pts;
+    packet->dts = pts;
+    packet->stream_index = s.data->index;
+    av_packet_rescale_ts(packet.get(), s.options.dataTimeBase, s.data->time_base);
+    s.check(av_interleaved_write_frame(s.format.get(), packet.get()), "cannot write KLV");
+}
+
+void ExportWriter::finish() {
+    State& s = *state_;
+    if (s.finished) {
+        return;
+    }
+    s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
+    s.drainEncoder();
+    s.check(av_write_trailer(s.format.get()), "cannot complete the file");
+    s.check(avio_closep(&s.format->pb), "cannot close " + s.partPath);
+    if (std::rename(s.partPath.c_str(), s.path.c_str()) != 0) {
+        s.fail("cannot move " + s.partPath + " into place: " + std::strerror(errno));
+    }
+    s.finished = true;
+}
+
+} // namespace skyframe

@@ -1,0 +1,59 @@
+#pragma once
+
+// Writes rendered pictures, encoded with libx264, into a new file with the timestamps of
+// the pictures they were made from, and copies a KLV data stream into it packet for packet.
+
+#include "media/FfmpegHandles.h"
+
+#include <memory>
+#include <string>
+
+namespace skyframe {
+
+struct ExportWriterOptions {
+    int width = 0;                    // pixels; even, as 4:2:0 chroma needs
+    int height = 0;                   // pixels; even
+    AVRational frameRate = {0, 1};    // the source's pictures per second; {0, 1}: unknown
+    AVRational timeBase = {1, 90000}; // of the picture timestamps given to writePicture
+    int crf = 20;                     // libx264 constant quality, 0 (lossless) .. 51
+    std::string preset = "veryfast";  // libx264 speed/size preset
+    // A KLV data stream (MPEG-TS output only): the time base of its packets' timestamps and
+    // whether it is the synchronous kind (stream type 0x15) or not.
+    bool data = false;
+    AVRational dataTimeBase = {1, 90000};
+    bool dataSynchronous = true;
+};
+
+// The container follows the path's ending: ".mp4" (any case) gives MP4 with the video
+// alone, anything else MPEG-TS. The file appears at `path` only when finish() succeeds;
+// until then it is written to "<path>.part", removed when the writer goes unfinished.
+// Every failure throws std::runtime_error naming the file and FFmpeg's own reason.
+class ExportWriter {
+public:
+    ExportWriter(const std::string& path, const ExportWriterOptions& options);
+    ~ExportWriter();
+    ExportWriter(const ExportWriter&) = delete;
+    ExportWriter& operator=(const ExportWriter&) = delete;
+
+    // Encodes one picture of packed 32-bit pixels in byte order B, G, R, A; `stride` bytes
+    // from one row to the next, negative for rows stored bottom up (`pixels` then points at
+    // the top row, the last in memory). `pts` is the picture's timestamp in
+    // options.timeBase; timestamps must increase.
+    void writePicture(const uint8_t* pixels, int stride, int64_t pts);
+
+    // Copies one data packet's bytes with its timestamp (in options.dataTimeBase, or
+    // AV_NOPTS_VALUE). Ignored when the file has no data stream.
+    void writeData(const uint8_t* data, int size, int64_t pts);
+
+    // Flushes the encoder, completes the file and moves it to its path.
+    void finish();
+
+    bool hasData() const;
+    static bool isMp4(const std::string& path);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace skyframe

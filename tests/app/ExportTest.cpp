@@ -1,0 +1,318 @@
+// The export end to end: simulated flights are exported with `skyframe --export` and the
+// files written are read back with FFmpeg: their pictures, timestamps and telemetry against
+// the source's, the overlay against the simulator's rings on the exported pictures.
+
+#include "BitmapFont.h"
+#include "MediaContents.h"
+#include "OverlayMeasure.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace skyframe::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kViewer = SKYFRAME_VIEWER;
+const fs::path kSim = SKYFRAME_SIM;
+const fs::path kKlv = SKYFRAME_KLV;
+const fs::path kMission = fs::path(SKYFRAME_SOURCE_DIR) / "data/mission.xml";
+const fs::path kTargets = fs::path(SKYFRAME_SOURCE_DIR) / "data/targets.xml";
+constexpr int kWidth = 640;
+constexpr int kHeight = 360;
+constexpr int kFps = 30;
+
+// A moving flight looking obliquely ahead over the plain ground, several waypoints in view.
+const std::vector<std::string> kOblique = {
+    "--ground",   "plain", "--ring-radius", "30", "--hfov", "60",      "--speed", "150",
+    "--altitude", "5000",  "--start",       "0",  "--look", "forward", "50",      "--duration",
+    "4"};
+
+// Each flight is simulated once per run of the tests.
+fs::path flight(const std::string& name, const std::vector<std::string>& options) {
+    static std::map<std::string, fs::path> made;
+    if (made.count(name) != 0) {
+        return made[name];
+    }
+    const fs::path dir = fs::path(SKYFRAME_BINARY_DIR) / "test-scratch/export-flights";
+    fs::create_directories(dir);
+    const fs::path out = dir / (name + ".ts");
+    std::vector<std::string> command = {kSim.string(), out.string()};
+    command.insert(command.end(), options.begin(), options.end());
+    const ProcessResult r = runProcess(command, dir);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    made[name] = out;
+    return out;
+}
+
+fs::path obliqueFlight() {
+    std::vector<std::string> options = kOblique;
+    options.insert(options.end(), {"--size", "640x360"});
+    return flight("oblique", options);
+}
+
+// No DISPLAY: the viewer starts its own virtual display. The sanitizer build keeps the GL
+// driver loaded until the leak check, as for the viewer's other end-to-end tests.
+std::vector<std::string> exportEnvironment() {
+    std::vector<std::string> env = {"DISPLAY=", "SKYFRAME_STATS=1"};
+#ifdef SKYFRAME_VIEWER_PRELOAD
+    env.push_back(std::string("LD_PRELOAD=") + SKYFRAME_VIEWER_PRELOAD);
+#endif
+    return env;
+}
+
+std::vector<std::string> exportCommand(const fs::path& video, const fs::path& out,
+                                       const std::vector<std::string>& options) {
+    std::vector<std::string> command = {kViewer.string(), "--export", out.string()};
+    command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.end(),
+                   {video.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"});
+    return command;
+}
+
+ProcessResult runExport(const fs::path& video, const fs::path& out,
+                        const std::vector<std::string>& options = {}) {
+    fs::remove(out);
+    return runProcess(exportCommand(video, out, options), out.parent_path(), exportEnvironment());
+}
+
+long processedPictures(const std::string& err) {
+    std::smatch m;
+    static const std::regex line(R"(skyframe stats: decoded \d+ processed (\d+) )");
+    return std::regex_search(err, m, line) ? std::stol(m[1]) : -1;
+}
+
+std::optional<int> drawnFrameNumber(const RgbImage& picture) {
+    skyframe::RgbImage video(picture.width, picture.height);
+    video.pixels = picture.rgb;
+    return readFrameNumber(video, frameNumberScale(picture.height));
+}
+
+// Every second picture from the second, or all of them: the source's own timestamps.
+std::vector<int64_t> shownOf(const std::vector<int64_t>& source, bool everyPicture) {
+    std::vector<int64_t> shown;
+    for (size_t i = everyPicture ? 0 : 1; i < source.size(); i += everyPicture ? 1 : 2) {
+        shown.push_back(source[i]);
+    }
+    return shown;
+}
+
+TEST(Export, ShownPicturesKeepTheSourceTimestampsAndPictures) {
+    const fs::path source = obliqueFlight();
+    const MediaContents in = readMedia(source);
+    ASSERT_EQ(in.videoPts.size(), 4u * kFps);
+    struct Case {
+        const char* name;
+        bool everyPicture;
+    };
+    for (const Case& c : {Case{"half", false}, Case{"every", true}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path out = scratchDir("export") / (std::string(c.name) + ".ts");
+        const ProcessResult r =
+            runExport(source, out,
+                      c.everyPicture ? std::vector<std::string>{"--every-picture"}
+                                     : std::vector<std::string>{});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("rendering off screen on a private Xvfb display :"), std::string::npos)
+            << r.err;
+        const MediaContents exported = readMedia(out, {0, 10, 25});
+        EXPECT_EQ(exported.width, kWidth);
+        EXPECT_EQ(exported.height, kHeight);
+        EXPECT_EQ(exported.videoPts, shownOf(in.videoPts, c.everyPicture));
+        EXPECT_EQ(static_cast<long>(exported.videoPts.size()), processedPictures(r.err)) << r.err;
+        // The simulator drew each picture's number in it: the exported picture is the one
+        // its timestamp names (the source starts at timestamp 0, 3000 ticks a picture).
+        for (const auto& [index, picture] : exported.pictures) {
+            const auto number = drawnFrameNumber(picture);
+            ASSERT_TRUE(number.has_value()) << "picture " << index;
+            EXPECT_EQ(*number, exported.videoPts[index] / (90000 / kFps)) << "picture " << index;
+        }
+        EXPECT_FALSE(fs::exists(out.string() + ".part"));
+    }
+}
+
+// At the simulator's full size, where the waypoint spheres are large enough to be measured.
+TEST(Export, OverlayLiesOnTheRingsInTheExportedPictures) {
+    std::vector<std::string> options = kOblique;
+    options.insert(options.end(), {"--size", "1280x720"});
+    const fs::path source = flight("oblique-720", options);
+    const fs::path out = scratchDir("export") / "registered.ts";
+    const ProcessResult r = runExport(source, out, {"--crf", "12"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const MediaContents exported = readMedia(out, {24, 36, 48});
+    ASSERT_EQ(exported.pictures.size(), 3u);
+    std::vector<Measurement> all;
+    for (const auto& [index, picture] : exported.pictures) {
+        const auto ms = spheres(measure(picture, {0, 0, picture.width, picture.height}));
+        all.insert(all.end(), ms.begin(), ms.end());
+    }
+    ASSERT_GE(all.size(), 3u) << report(all);
+    for (const Measurement& m : all) {
+        EXPECT_LE(m.error(), 1.0) << report(all);
+    }
+}
+
+TEST(Export, TelemetryIsCopiedPacketForPacket) {
+    const fs::path source =
+        flight("jittered", {"--ground", "plain", "--size", "320x180", "--duration", "3",
+                            "--klv-rate", "7.5", "--klv-jitter", "12"});
+    const fs::path out = scratchDir("export") / "telemetry.ts";
+    const ProcessResult r = runExport(source, out, {"-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("\rexport:"), std::string::npos) << "-q still showed progress";
+    const MediaContents in = readMedia(source);
+    const MediaContents exported = readMedia(out);
+    EXPECT_EQ(exported.dataStreams, 1);
+    EXPECT_EQ(exported.dataTag, "KLVA");
+    ASSERT_GT(in.data.size(), 10u);
+    ASSERT_EQ(exported.data.size(), in.data.size());
+    for (size_t i = 0; i < in.data.size(); ++i) {
+        EXPECT_EQ(exported.data[i].bytes, in.data[i].bytes) << "packet " << i;
+        EXPECT_EQ(exported.data[i].pts, in.data[i].pts) << "packet " << i;
+    }
+    // skyframe-klv reads the same telemetry from both files.
+    const ProcessResult fromSource =
+        runProcess({kKlv.string(), source.string(), "--format", "csv"}, out.parent_path());
+    const ProcessResult fromExport =
+        runProcess({kKlv.string(), out.string(), "--format", "csv"}, out.parent_path());
+    EXPECT_EQ(fromExport.exitCode, 0) << fromExport.err;
+    EXPECT_EQ(fromExport.out, fromSource.out);
+}
+
+TEST(Export, Mp4HoldsTheVideoAloneAndTheTelemetryBesideIt) {
+    const fs::path source = obliqueFlight();
+    const fs::path out = scratchDir("export") / "flight.mp4";
+    const fs::path csv = out.parent_path() / "flight.csv";
+    fs::remove(csv);
+    const ProcessResult r = runExport(source, out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const MediaContents exported = readMedia(out);
+    EXPECT_EQ(exported.videoStreams, 1);
+    EXPECT_EQ(exported.dataStreams, 0);
+    EXPECT_EQ(exported.videoPts.size(), 2u * kFps);
+    const ProcessResult klv =
+        runProcess({kKlv.string(), source.string(), "--format", "csv"}, out.parent_path());
+    ASSERT_EQ(klv.exitCode, 0) << klv.err;
+    EXPECT_EQ(readText(csv), klv.out);
+    EXPECT_FALSE(fs::exists(csv.string() + ".part"));
+}
+
+// Without telemetry the pictures go out as they came in: nothing drawn over them.
+TEST(Export, FileWithoutKlvExportsItsVideoWithoutOverlay) {
+    const fs::path dir = scratchDir("export");
+    const fs::path bare = dir / "no-klv.ts";
+    const ProcessResult strip =
+        runProcess({"ffmpeg", "-v", "error", "-y", "-i", obliqueFlight().string(), "-map", "0:v",
+                    "-c", "copy", bare.string()},
+                   dir);
+    ASSERT_EQ(strip.exitCode, 0) << strip.err;
+    const fs::path out = dir / "no-klv-out.ts";
+    const ProcessResult r = runExport(bare, out, {"--crf", "10"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("no data stream: the video plays without overlay"), std::string::npos);
+    const MediaContents in = readMedia(bare, {41});
+    const MediaContents exported = readMedia(out, {20});
+    EXPECT_EQ(exported.dataStreams, 0);
+    ASSERT_EQ(exported.videoPts.size(), 2u * kFps);
+    EXPECT_EQ(exported.videoPts[20], in.videoPts[41]);
+    const RgbImage& a = in.pictures.at(41);
+    const RgbImage& b = exported.pictures.at(20);
+    ASSERT_EQ(a.rgb.size(), b.rgb.size());
+    double difference = 0.0;
+    for (size_t i = 0; i < a.rgb.size(); ++i) {
+        difference += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+    }
+    // Two rounds of lossy coding, no shapes: a couple of levels on average at most.
+    EXPECT_LT(difference / static_cast<double>(a.rgb.size()), 2.0);
+}
+
+TEST(Export, SnapshotsAtThreeTimesShowTheirPictures) {
+    const fs::path dir = scratchDir("export-snapshots");
+    const std::vector<double> times = {0.5, 1.5, 2.5};
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        fs::remove(entry.path());
+    }
+    const ProcessResult r =
+        runExport(obliqueFlight(), dir / "snap.ts", {"--snapshot", "0.5,1.5,2.5", dir.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (double t : times) {
+        char name[64];
+        std::snprintf(name, sizeof name, "snapshot-%.3f", t);
+        const fs::path png = dir / (std::string(name) + ".png");
+        const fs::path ppm = dir / (std::string(name) + ".ppm");
+        ASSERT_TRUE(fs::exists(png)) << png << "\n" << r.err;
+        ASSERT_EQ(runProcess({"convert", png.string(), ppm.string()}, dir).exitCode, 0);
+        const RgbImage shot = readPpm(ppm);
+        EXPECT_EQ(shot.width, kWidth);
+        // The first shown picture (odd-numbered, as every second one from the second is
+        // shown) at or after t, half a picture's time allowed.
+        int expected = static_cast<int>(std::ceil(t * kFps - 0.5));
+        expected += expected % 2 == 0 ? 1 : 0;
+        EXPECT_EQ(drawnFrameNumber(shot), std::optional<int>(expected)) << name;
+    }
+}
+
+// Ctrl-C while the pictures are being written: no file, no partial file, exit 130.
+TEST(Export, InterruptedExportLeavesNothing) {
+    const fs::path source =
+        flight("long", {"--ground", "plain", "--size", "320x180", "--duration", "30"});
+    const fs::path dir = scratchDir("export-interrupted");
+    const fs::path out = dir / "cut.ts";
+    fs::remove(out);
+    std::string command;
+    for (const std::string& word : exportCommand(source, out, {})) {
+        command += shellQuote(word) + " ";
+    }
+    // Waits for the partial file, lets a second of pictures go into it, then interrupts.
+    const std::string part = shellQuote(out.string() + ".part");
+    const std::string err = shellQuote((dir / "export-err").string());
+    const std::string exitFile = shellQuote((dir / "export-exit").string());
+    std::string script = command + "2>" + err + " & pid=$!\n";
+    script +=
+        "n=0; while [ ! -e " + part + " ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); done\n";
+    script += "sleep 1; kill -INT $pid; wait $pid; echo $? >" + exitFile + "\n";
+    const ProcessResult r = runProcess({"sh", "-c", script}, dir, exportEnvironment());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readText(dir / "export-exit"), "130\n") << readText(dir / "export-err");
+    EXPECT_NE(readText(dir / "export-err").find("interrupted"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out.string() + ".part"));
+}
+
+// The output's folder is checked before anything is decoded: one line naming it, 255,
+// nothing written.
+TEST(Export, MissingOrUnwritableFolderIsRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        std::string out;
+        std::string message;
+    };
+    const fs::path dir = scratchDir("export-refused");
+    const std::vector<Case> cases = {
+        {(dir / "no-such-folder/out.ts").string(),
+         "output folder " + (dir / "no-such-folder").string() + " does not exist"},
+        {"/proc/out.ts", "cannot write in output folder /proc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const ProcessResult r =
+            runProcess(exportCommand(obliqueFlight(), c.out, {}), dir, exportEnvironment());
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << "started before refusing";
+        EXPECT_FALSE(fs::exists(c.out));
+        EXPECT_FALSE(fs::exists(c.out + ".part"));
+    }
+}
+
+} // namespace
+} // namespace skyframe::test
