@@ -12,8 +12,8 @@ namespace skyframe {
 
 // Header only, so that the viewer needs none of the tiler's libraries.
 
-// Triangles the viewer draws per frame, summed over its cameras (an export or a window draws
-// the terrain each in its own camera), from OpenSceneGraph's own scene statistics: the
+// Triangles the viewer draws per frame, summed over all its cameras, from OpenSceneGraph's
+// own scene statistics: the
 // renderer counts the primitives of what survived culling. A frame's count is read once the
 // next frame has been rendered, when every camera's cull is sure to be over.
 class DrawnTriangles {
