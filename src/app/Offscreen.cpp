@@ -93,6 +93,9 @@ std::string RenderDisplay::describe() const {
 
 osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height) {
     osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
+    // The display named by DISPLAY (a private Xvfb's once it runs): the traits' own default
+    // is :0, which may be another program's server, or none.
+    traits->readDISPLAY();
     traits->x = 0;
     traits->y = 0;
     traits->width = width;
