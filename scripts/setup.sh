@@ -9,7 +9,7 @@ clang libclang-rt-14-dev clang-format
 libopenscenegraph-dev openscenegraph
 libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 libgdal-dev gdal-bin libproj-dev proj-data proj-bin
-libeigen3-dev librapidxml-dev
+libeigen3-dev librapidxml-dev zlib1g-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xvfb xauth x11-apps x11-utils imagemagick xdotool
 libgl1-mesa-dri libglx-mesa0 mesa-utils

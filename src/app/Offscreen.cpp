@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,8 +33,18 @@ std::string readDisplayNumber(int fd) {
     }
 }
 
-[[noreturn]] void execXvfb(int writeEnd) {
+[[noreturn]] void execXvfb(int writeEnd, pid_t parent) {
     setpgid(0, 0);
+    // The server goes with this program however it ends (a fatal X error exits without
+    // running destructors), and holds none of its files (a build lock, an output).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) {
+        _exit(127);
+    }
+    if (writeEnd > 3) {
+        close_range(3, static_cast<unsigned>(writeEnd) - 1, 0);
+    }
+    close_range(static_cast<unsigned>(writeEnd) + 1, ~0u, 0);
     // A preload given to this program (a sanitizer's runtime) is not the display server's.
     unsetenv("LD_PRELOAD");
     const std::string fd = std::to_string(writeEnd);
@@ -59,10 +70,11 @@ RenderDisplay::RenderDisplay() {
         throw std::runtime_error(std::string("skyframe: cannot start Xvfb: ") +
                                  std::strerror(errno));
     }
+    const pid_t self = getpid();
     xvfb_ = fork();
     if (xvfb_ == 0) {
         close(fds[0]);
-        execXvfb(fds[1]);
+        execXvfb(fds[1], self);
     }
     close(fds[1]);
     const std::string number = xvfb_ > 0 ? readDisplayNumber(fds[0]) : "";
