@@ -7,10 +7,15 @@
 #include "OverlayMeasure.h"
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -37,20 +42,39 @@ const std::vector<std::string> kOblique = {
     "--altitude", "5000",  "--start",       "0",  "--look", "forward", "50",      "--duration",
     "4"};
 
-// Each flight is simulated once per run of the tests.
+// Each flight is simulated once, and again only when its options or the simulator change:
+// CTest runs the tests that share it in parallel processes, so the first to come makes it
+// under a lock and the others wait for it (the simulator moves a finished file into place,
+// never leaves a partial one).
 fs::path flight(const std::string& name, const std::vector<std::string>& options) {
-    static std::map<std::string, fs::path> made;
-    if (made.count(name) != 0) {
-        return made[name];
-    }
     const fs::path dir = fs::path(SKYFRAME_BINARY_DIR) / "test-scratch/export-flights";
     fs::create_directories(dir);
     const fs::path out = dir / (name + ".ts");
+    const std::string lockPath = (dir / (name + ".lock")).string();
+    const int lock = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    EXPECT_GE(lock, 0) << lockPath;
+    if (lock >= 0) {
+        flock(lock, LOCK_EX);
+    }
     std::vector<std::string> command = {kSim.string(), out.string()};
     command.insert(command.end(), options.begin(), options.end());
-    const ProcessResult r = runProcess(command, dir);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    made[name] = out;
+    std::string recipe;
+    for (const std::string& word : command) {
+        recipe += word + "\n";
+    }
+    const fs::path recipePath = dir / (name + ".recipe");
+    const bool current = fs::exists(out) && fs::exists(recipePath) &&
+                         readText(recipePath) == recipe &&
+                         fs::last_write_time(kSim) < fs::last_write_time(out);
+    if (!current) {
+        fs::remove(recipePath);
+        const ProcessResult r = runProcess(command, dir);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        std::ofstream(recipePath) << recipe;
+    }
+    if (lock >= 0) {
+        close(lock);
+    }
     return out;
 }
 
