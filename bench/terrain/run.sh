@@ -83,7 +83,7 @@ printf 'gdal_translate -of XYZ, same cells: %.0f MB in %.2f s: %s MB/s\n' \
 awk -v t="$region_rate" -v g="$xyz_rate" 'BEGIN { printf "region ratio: %.1fx (goal: at least 10x)\n", t / g }'
 
 # The demo flight over a region tree of the demo's cell, unpaced: pictures per second against
-# real time and triangles drawn per frame (both depth partitions).
+# real time and triangles drawn per frame.
 DEMO="$BUILD/demo"
 if [ -f "$DEMO/salton.dt2" ] && [ -f "$DEMO/flight.ts" ]; then
     "$TILER" region "$WORK/demo-region" "$DEMO/salton.dt2" -q

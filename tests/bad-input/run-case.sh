@@ -13,8 +13,11 @@
 # setup is a shell command making the case's input, or -. Both set-up and command run in
 # the case's directory with these at hand:
 #   $FIX          the shared fixtures (make-fixtures.sh)
-#   view ARGS     the viewer without a display: for runs that must stop before the window
-#   play ARGS     the viewer under Xvfb, with the sanitizer build's preload
+#   view ARGS     the viewer without a display: for runs that must stop before the window,
+#                 and exports (which start their own display server)
+#   play ARGS     the viewer under Xvfb
+# Both run the viewer with the sanitizer build's preload (its runtime and the GL driver, so
+# that the driver stays loaded and what it keeps is attributed to it).
 #   with_mission FILE, with_targets FILE   view with FILE in place of the sample file
 #   with_terrain FILE                      play with FILE as the terrain model
 #   with_tree FILE     play a longer video, for the pager to read FILE's tiles during it
@@ -32,7 +35,7 @@ fi
 field() { printf '%s\n' "$line" | awk -F ' [|] ' -v i="$1" '{ print $i }'; }
 want_exit=$(field 2) message=$(field 3) absent=$(field 4) setup=$(field 5) command=$(field 6)
 
-view() { env -u DISPLAY "$VIEWER" "$@"; }
+view() { env -u DISPLAY ${VIEWER_PRELOAD:+LD_PRELOAD="$VIEWER_PRELOAD"} "$VIEWER" "$@"; }
 play() {
     xvfb-run -a -s "-screen 0 1600x900x24" \
         env ${VIEWER_PRELOAD:+LD_PRELOAD="$VIEWER_PRELOAD"} "$VIEWER" "$@"
