@@ -41,8 +41,8 @@ TEST(ProjectionMatrix, DepthRangeMovesOnlyTheNearAndFarPlanes) {
     const double position[3] = {0.0, 0.0, 0.0};
     const double angles[3] = {0.0, 0.0, 0.0};
     camera.updatePose(fov, position, angles, angles);
-    const osg::Matrixd spec = projectionMatrixFor(camera);
-    const osg::Matrixd p = withDepthRange(spec, 150.0, 3.0e6);
+    const osg::Matrixd sensorFrustum = projectionMatrixFor(camera);
+    const osg::Matrixd p = withDepthRange(sensorFrustum, 150.0, 3.0e6);
     auto ndc = [](const osg::Matrixd& m, double x, double y, double z) {
         const osg::Vec4d c = osg::Vec4d(x, y, z, 1.0) * m;
         return osg::Vec3d(c.x() / c.w(), c.y() / c.w(), c.z() / c.w());
@@ -50,10 +50,10 @@ TEST(ProjectionMatrix, DepthRangeMovesOnlyTheNearAndFarPlanes) {
     EXPECT_NEAR(ndc(p, 0.0, 0.0, -150.0).z(), -1.0, 1e-9);
     EXPECT_NEAR(ndc(p, 0.0, 0.0, -3.0e6).z(), 1.0, 1e-9);
     // 10 km: beyond the old far plane, inside the new range.
-    EXPECT_GT(ndc(spec, 0.0, 0.0, -1.0e4 - 1.0).z(), 1.0);
+    EXPECT_GT(ndc(sensorFrustum, 0.0, 0.0, -1.0e4 - 1.0).z(), 1.0);
     EXPECT_LT(ndc(p, 0.0, 0.0, -1.0e4 - 1.0).z(), 1.0);
     for (const osg::Vec3d& e : {osg::Vec3d(120.0, -35.0, -900.0), osg::Vec3d(-4e3, 2e3, -2e4)}) {
-        const osg::Vec3d a = ndc(spec, e.x(), e.y(), e.z());
+        const osg::Vec3d a = ndc(sensorFrustum, e.x(), e.y(), e.z());
         const osg::Vec3d b = ndc(p, e.x(), e.y(), e.z());
         EXPECT_NEAR(a.x(), b.x(), 1e-12);
         EXPECT_NEAR(a.y(), b.y(), 1e-12);
