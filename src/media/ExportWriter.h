@@ -4,6 +4,7 @@
 // the pictures they were made from, and copies a KLV data stream into it packet for packet.
 
 #include "media/FfmpegHandles.h"
+#include "media/SerialWorker.h"
 
 #include <memory>
 #include <string>
@@ -27,7 +28,9 @@ struct ExportWriterOptions {
 // The container follows the path's ending: ".mp4" (any case) gives MP4 with the video
 // alone, anything else MPEG-TS. The file appears at `path` only when finish() succeeds;
 // until then it is written to "<path>.part", removed when the writer goes unfinished.
-// Every failure throws std::runtime_error naming the file and FFmpeg's own reason.
+// Every failure throws std::runtime_error naming the file and FFmpeg's own reason; pictures
+// and data are encoded and written on a thread of the writer's own, so a failure may be
+// reported by a later call than the one that handed over what failed.
 class ExportWriter {
 public:
     ExportWriter(const std::string& path, const ExportWriterOptions& options);
@@ -54,6 +57,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+    std::unique_ptr<SerialWorker> worker_; // encodes and muxes, in the order given
 };
 
 } // namespace skyframe
