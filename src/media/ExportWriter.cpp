@@ -1,6 +1,7 @@
 #include "media/ExportWriter.h"
 
 #include "media/MetadataCell.h"
+#include "media/OutputFile.h"
 
 extern "C" {
 #include <libavutil/cpu.h>
@@ -9,8 +10,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -19,10 +18,11 @@ extern "C" {
 namespace skyframe {
 
 struct ExportWriter::State {
-    std::string path;
-    std::string partPath;
+    State(const std::string& path, const ExportWriterOptions& o)
+        : file(path, isMp4(path) ? "mp4" : "mpegts"), options(o) {}
+
+    OutputFile file;
     ExportWriterOptions options;
-    OutputFormatPtr format;
     CodecContextPtr encoder;
     SwsContextPtr scaler;
     FramePtr frame;
@@ -33,32 +33,9 @@ struct ExportWriter::State {
     // Picture buffers handed to the encoding thread come back here to be used again.
     std::mutex spareMutex;
     std::vector<std::vector<uint8_t>> spare;
-    bool opened = false; // the .part file exists
-    bool finished = false;
 
-    // An unfinished file is never left behind, also when the constructor throws.
-    ~State() {
-        if (format && format->pb != nullptr) {
-            avio_closep(&format->pb);
-        }
-        if (opened && !finished) {
-            std::remove(partPath.c_str());
-        }
-    }
-
-    [[noreturn]] void fail(const std::string& what, int code = 0) const {
-        std::string message = path + ": " + what;
-        if (code < 0) {
-            message += ": " + avErrorText(code);
-        }
-        throw std::runtime_error(message);
-    }
-
-    void check(int code, const std::string& what) const {
-        if (code < 0) {
-            fail(what, code);
-        }
-    }
+    [[noreturn]] void fail(const std::string& what, int code = 0) const { file.fail(what, code); }
+    void check(int code, const std::string& what) const { file.check(code, what); }
 
     void openEncoder();
     void addStreams();
@@ -99,14 +76,14 @@ void ExportWriter::State::openEncoder() {
           "libx264 rejects preset \"" + options.preset + "\"");
     check(av_opt_set_double(enc->priv_data, "crf", options.crf, 0),
           "libx264 rejects crf " + std::to_string(options.crf));
-    if (format->oformat->flags & AVFMT_GLOBALHEADER) {
+    if (file.format()->oformat->flags & AVFMT_GLOBALHEADER) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     check(avcodec_open2(enc, codec, nullptr), "cannot open the video encoder");
 }
 
 void ExportWriter::State::addStreams() {
-    video = avformat_new_stream(format.get(), nullptr);
+    video = avformat_new_stream(file.format(), nullptr);
     if (video == nullptr) {
         fail("cannot add the video stream");
     }
@@ -117,7 +94,7 @@ void ExportWriter::State::addStreams() {
     if (!options.data) {
         return;
     }
-    data = avformat_new_stream(format.get(), nullptr);
+    data = avformat_new_stream(file.format(), nullptr);
     if (data == nullptr) {
         fail("cannot add the KLV stream");
     }
@@ -147,9 +124,7 @@ void ExportWriter::State::openFile() {
     if (!scaler) {
         fail("cannot set up the RGB to YUV conversion");
     }
-    check(avio_open(&format->pb, partPath.c_str(), AVIO_FLAG_WRITE), "cannot create " + partPath);
-    opened = true;
-    check(avformat_write_header(format.get(), nullptr), "cannot write the file header");
+    file.open();
 }
 
 void ExportWriter::State::drainEncoder() {
@@ -176,23 +151,14 @@ bool ExportWriter::isMp4(const std::string& path) {
 }
 
 ExportWriter::ExportWriter(const std::string& path, const ExportWriterOptions& options)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>(path, options)) {
     State& s = *state_;
-    s.path = path;
-    s.partPath = path + ".part";
-    s.options = options;
     if (options.width <= 0 || options.height <= 0 || options.width % 2 != 0 ||
         options.height % 2 != 0) {
         s.fail("video size " + std::to_string(options.width) + "x" +
                std::to_string(options.height) + " is not a positive even size");
     }
-    const bool mp4 = isMp4(path);
-    s.options.data = options.data && !mp4;
-    AVFormatContext* raw = nullptr;
-    s.check(
-        avformat_alloc_output_context2(&raw, nullptr, mp4 ? "mp4" : "mpegts", s.partPath.c_str()),
-        "cannot set up the muxer");
-    s.format.reset(raw);
+    s.options.data = options.data && !isMp4(path);
     s.openEncoder();
     s.addStreams();
     s.openFile();
@@ -237,7 +203,7 @@ void ExportWriter::State::encode(const uint8_t* pixels, int stride, int64_t pts)
 }
 
 void ExportWriter::State::mux(AVPacket* p, const char* what) {
-    check(av_interleaved_write_frame(format.get(), p), what);
+    file.write(p, what);
 }
 
 void ExportWriter::writePicture(const uint8_t* pixels, int stride, int64_t pts) {
@@ -287,18 +253,13 @@ void ExportWriter::writeData(const uint8_t* data, int size, int64_t pts) {
 
 void ExportWriter::finish() {
     State& s = *state_;
-    if (s.finished) {
+    if (s.file.complete()) {
         return;
     }
     worker_->wait(); // the encoding thread is idle from here on
     s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
     s.drainEncoder();
-    s.check(av_write_trailer(s.format.get()), "cannot complete the file");
-    s.check(avio_closep(&s.format->pb), "cannot close " + s.partPath);
-    if (std::rename(s.partPath.c_str(), s.path.c_str()) != 0) {
-        s.fail("cannot move " + s.partPath + " into place: " + std::strerror(errno));
-    }
-    s.finished = true;
+    s.file.finish();
 }
 
 } // namespace skyframe

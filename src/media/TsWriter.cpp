@@ -2,17 +2,15 @@
 
 #include "media/FfmpegHandles.h"
 #include "media/MetadataCell.h"
+#include "media/OutputFile.h"
 
 extern "C" {
 #include <libavutil/opt.h>
 }
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
 namespace skyframe {
@@ -25,10 +23,11 @@ constexpr AVRational kTsTimeBase = {1, 90000};
 } // namespace
 
 struct TsWriter::State {
-    std::string path;
-    std::string partPath;
+    explicit State(const std::string& path, const TsWriterOptions& o)
+        : file(path, "mpegts"), options(o) {}
+
+    OutputFile file;
     TsWriterOptions options;
-    OutputFormatPtr format;
     CodecContextPtr encoder;
     SwsContextPtr scaler;
     FramePtr frame;
@@ -39,30 +38,9 @@ struct TsWriter::State {
     int videoPacketsOut = 0;
     int64_t lastKlvPts = INT64_MIN;
     unsigned klvSequence = 0;
-    bool opened = false; // the .part file exists
-    bool finished = false;
 
-    // An unfinished file is never left behind, also when the constructor throws.
-    ~State() {
-        closeFile();
-        if (opened && !finished) {
-            std::remove(partPath.c_str());
-        }
-    }
-
-    [[noreturn]] void fail(const std::string& what, int code = 0) const {
-        std::string message = path + ": " + what;
-        if (code < 0) {
-            message += ": " + avErrorText(code);
-        }
-        throw std::runtime_error(message);
-    }
-
-    void check(int code, const std::string& what) const {
-        if (code < 0) {
-            fail(what, code);
-        }
-    }
+    [[noreturn]] void fail(const std::string& what, int code = 0) const { file.fail(what, code); }
+    void check(int code, const std::string& what) const { file.check(code, what); }
 
     // Moves every packet the encoder has ready into the file.
     void drainEncoder() {
@@ -78,24 +56,14 @@ struct TsWriter::State {
             }
             av_packet_rescale_ts(packet.get(), encoder->time_base, videoStream->time_base);
             packet->stream_index = videoStream->index;
-            check(av_interleaved_write_frame(format.get(), packet.get()),
-                  "cannot write video packet");
-        }
-    }
-
-    void closeFile() {
-        if (format && format->pb != nullptr) {
-            avio_closep(&format->pb);
+            file.write(packet.get(), "cannot write video packet");
         }
     }
 };
 
 TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>(path, options)) {
     State& s = *state_;
-    s.path = path;
-    s.partPath = path + ".part";
-    s.options = options;
     if (options.width <= 0 || options.height <= 0 || options.width % 2 != 0 ||
         options.height % 2 != 0) {
         s.fail("video size " + std::to_string(options.width) + "x" +
@@ -104,11 +72,6 @@ TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
     if (options.fps <= 0) {
         s.fail("frame rate " + std::to_string(options.fps) + " is not positive");
     }
-
-    AVFormatContext* rawFormat = nullptr;
-    s.check(avformat_alloc_output_context2(&rawFormat, nullptr, "mpegts", s.partPath.c_str()),
-            "cannot set up an MPEG-TS muxer");
-    s.format.reset(rawFormat);
 
     const AVCodec* codec = nullptr;
     if (options.codec == VideoCodec::H264) {
@@ -143,12 +106,12 @@ TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
         enc->flags |= AV_CODEC_FLAG_QSCALE;
         enc->global_quality = FF_QP2LAMBDA * options.mpeg2Quantizer;
     }
-    if (s.format->oformat->flags & AVFMT_GLOBALHEADER) {
+    if (s.file.format()->oformat->flags & AVFMT_GLOBALHEADER) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     s.check(avcodec_open2(enc, codec, nullptr), "cannot open the video encoder");
 
-    s.videoStream = avformat_new_stream(s.format.get(), nullptr);
+    s.videoStream = avformat_new_stream(s.file.format(), nullptr);
     if (s.videoStream == nullptr) {
         s.fail("cannot add the video stream");
     }
@@ -156,7 +119,7 @@ TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
     s.check(avcodec_parameters_from_context(s.videoStream->codecpar, enc),
             "cannot describe the video stream");
 
-    s.klvStream = avformat_new_stream(s.format.get(), nullptr);
+    s.klvStream = avformat_new_stream(s.file.format(), nullptr);
     if (s.klvStream == nullptr) {
         s.fail("cannot add the KLV stream");
     }
@@ -185,17 +148,14 @@ TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
         s.fail("cannot set up the RGB to YUV conversion");
     }
 
-    s.check(avio_open(&s.format->pb, s.partPath.c_str(), AVIO_FLAG_WRITE),
-            "cannot create " + s.partPath);
-    s.opened = true;
-    s.check(avformat_write_header(s.format.get(), nullptr), "cannot write the stream header");
+    s.file.open();
 }
 
 TsWriter::~TsWriter() = default;
 
 void TsWriter::writeFrame(const unsigned char* pixels, int stride) {
     State& s = *state_;
-    if (s.finished) {
+    if (s.file.complete()) {
         s.fail("frame written after finish");
     }
     if (pixels == nullptr) {
@@ -215,7 +175,7 @@ void TsWriter::writeFrame(const unsigned char* pixels, int stride) {
 
 void TsWriter::writeKlv(const unsigned char* data, size_t size, double seconds) {
     State& s = *state_;
-    if (s.finished) {
+    if (s.file.complete()) {
         s.fail("KLV written after finish");
     }
     if (!std::isfinite(seconds) || seconds < 0.0) {
@@ -243,22 +203,17 @@ void TsWriter::writeKlv(const unsigned char* data, size_t size, double seconds) 
     packet->pts = pts;
     packet->dts = pts;
     packet->stream_index = s.klvStream->index;
-    s.check(av_interleaved_write_frame(s.format.get(), packet.get()), "cannot write KLV packet");
+    s.file.write(packet.get(), "cannot write KLV packet");
 }
 
 void TsWriter::finish() {
     State& s = *state_;
-    if (s.finished) {
+    if (s.file.complete()) {
         return;
     }
     s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
     s.drainEncoder();
-    s.check(av_write_trailer(s.format.get()), "cannot complete the file");
-    s.check(avio_closep(&s.format->pb), "cannot close " + s.partPath);
-    if (std::rename(s.partPath.c_str(), s.path.c_str()) != 0) {
-        s.fail("cannot move " + s.partPath + " into place: " + std::strerror(errno));
-    }
-    s.finished = true;
+    s.file.finish();
 }
 
 int TsWriter::framesWritten() const {
@@ -266,7 +221,7 @@ int TsWriter::framesWritten() const {
 }
 
 const std::string& TsWriter::path() const {
-    return state_->path;
+    return state_->file.path();
 }
 
 } // namespace skyframe
