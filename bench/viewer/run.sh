@@ -96,8 +96,9 @@ export_run() {
     echo "== skyframe --export $label"
     printf '%-44s %8.1f source pictures/s, %.1f exported pictures/s  (%6.2f s) = %.2fx ffmpeg'"'"'s transcode\n' \
         "exported, whole run" "$rate" "$(calc "$pictures / $wall")" "$wall" "$(calc "$rate / ($frames / $transcode)")"
-    printf 'where the time goes: read %.2f s, decode %.2f s, convert %.2f s, render %.2f s, read-back %.2f s, encode %.2f s\n' \
-        "$(field read)" "$(field decode)" "$(field convert)" "$(field render)" "$(field read-back)" "$(field encode)"
+    printf 'where the time goes: read %.2f s, decode %.2f s, convert %.2f s, render %.2f s, read-back %.2f s, hand-over %.2f s\n' \
+        "$(field read)" "$(field decode)" "$(field convert)" "$(field render)" "$(field read-back)" "$(field hand-over)"
+    printf '  on the encoding thread, beside the above: %.2f s converting to YUV, encoding and writing\n' "$(field encode)"
 }
 export_run "every second picture"
 export_run "--every-picture" --every-picture

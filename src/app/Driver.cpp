@@ -379,11 +379,12 @@ void printExportStats(const PictureExport& exporter, const Surface& surface,
                       const DriverStats& driver, const FrameLoopStats& loop, double wall) {
     std::fprintf(stderr,
                  "skyframe export stats: pictures %ld wall %.3f read %.3f decode %.3f "
-                 "convert %.3f render %.3f read-back %.3f encode %.3f snapshots %.3f\n",
+                 "convert %.3f render %.3f read-back %.3f hand-over %.3f encode %.3f "
+                 "snapshots %.3f\n",
                  exporter.pictures(), wall, loop.readSeconds, loop.decodeSeconds,
                  loop.convertSeconds, driver.renderSeconds - surface.readBack->seconds(),
-                 surface.readBack->seconds(), exporter.times().encodeSeconds,
-                 exporter.times().snapshotSeconds);
+                 surface.readBack->seconds(), exporter.times().handOverSeconds,
+                 exporter.times().encodeSeconds, exporter.times().snapshotSeconds);
 }
 
 // Plays the video on the surface, into the exporter when there is one; the exit value.

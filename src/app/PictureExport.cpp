@@ -133,7 +133,7 @@ void PictureExport::picture(const ShownPicture& picture) {
     const int rowBytes = static_cast<int>(image.getRowStepInBytes());
     const uint8_t* top = image.data() + static_cast<size_t>(image.t() - 1) * rowBytes;
     writer_->writePicture(top, -rowBytes, picture.pts);
-    times_.encodeSeconds += secondsSince(encodeStart);
+    times_.handOverSeconds += secondsSince(encodeStart);
     ++pictures_;
 
     const auto snapshotStart = Clock::now();
@@ -173,6 +173,7 @@ void PictureExport::finish() {
     }
     if (!ExportWriter::isMp4(options_.exportPath)) {
         writer_->finish();
+        times_.encodeSeconds = writer_->threadSeconds();
         return;
     }
     // Both files or neither: the sidecar is complete before the video is moved into place.
@@ -180,6 +181,7 @@ void PictureExport::finish() {
     PartialFile part{csv + ".part"};
     writeSidecar(part.path);
     writer_->finish();
+    times_.encodeSeconds = writer_->threadSeconds();
     if (std::rename(part.path.c_str(), csv.c_str()) != 0) {
         throw std::runtime_error(csv + ": cannot move the telemetry file into place");
     }

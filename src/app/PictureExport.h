@@ -39,7 +39,8 @@ private:
 };
 
 struct ExportTimes {
-    double encodeSeconds = 0.0;   // colour conversion, encoding and writing
+    double handOverSeconds = 0.0; // copying pictures to the encoding thread, waiting for it
+    double encodeSeconds = 0.0;   // the encoding thread: colour conversion, encoding, writing
     double snapshotSeconds = 0.0; // PNG files
 };
 

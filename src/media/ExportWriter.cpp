@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -30,6 +31,7 @@ struct ExportWriter::State {
     AVStream* video = nullptr;
     AVStream* data = nullptr;
     unsigned cellSequence = 0;
+    double threadSeconds = 0.0; // the encoding thread's alone until it is idle
     // Picture buffers handed to the encoding thread come back here to be used again.
     std::mutex spareMutex;
     std::vector<std::vector<uint8_t>> spare;
@@ -170,6 +172,10 @@ ExportWriter::~ExportWriter() {
     worker_.reset();
 }
 
+double ExportWriter::threadSeconds() const {
+    return state_->threadSeconds;
+}
+
 bool ExportWriter::hasData() const {
     return state_->data != nullptr;
 }
@@ -218,7 +224,10 @@ void ExportWriter::writePicture(const uint8_t* pixels, int stride, int64_t pts) 
     }
     auto shared = std::make_shared<std::vector<uint8_t>>(std::move(copy));
     worker_->post([&s, shared, pts, rowBytes] {
+        const auto start = std::chrono::steady_clock::now();
         s.encode(shared->data(), static_cast<int>(rowBytes), pts);
+        s.threadSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         s.giveBack(std::move(*shared));
     });
 }

@@ -52,6 +52,9 @@ public:
     void finish();
 
     bool hasData() const;
+    // Seconds the encoding thread spent converting, encoding and writing; read it after
+    // finish().
+    double threadSeconds() const;
     static bool isMp4(const std::string& path);
 
 private:
