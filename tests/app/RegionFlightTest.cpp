@@ -140,10 +140,9 @@ void sortBySide(const RgbImage& shot, Side& west, Side& east) {
     }
 }
 
-fs::path run(const fs::path& dir, const std::vector<std::string>& command) {
+void run(const fs::path& dir, const std::vector<std::string>& command) {
     const ProcessResult r = runProcess(command, dir);
     EXPECT_EQ(r.exitCode, 0) << command[0] << " " << command[1] << "\n" << r.err;
-    return dir;
 }
 
 TEST(RegionFlight, RidgesHideTheOverlayOnBothSidesOfACellEdge) {
@@ -156,8 +155,9 @@ TEST(RegionFlight, RidgesHideTheOverlayOnBothSidesOfACellEdge) {
     const fs::path terrain = dir / "tiles" / "terrain.osgb";
     ASSERT_TRUE(fs::exists(terrain));
 
-    // Behind the ridge (4.4 km beyond its crest) and in front of it (on its southern
-    // slope, 1.3 km below the line of sight), two of each on each side of the edge.
+    // Behind the ridge (4.4 km beyond its crest, which rises 350 m or more above the line of
+    // sight to them) and in front of it (2.2 km short of its crest, 300 m above its slope),
+    // two of each on each side of the edge.
     const std::vector<Place> places = {
         {33.95, kEdgeLongitude},                    // looked at
         {33.90, -115.010},       {33.90, -115.020}, // hidden, west
