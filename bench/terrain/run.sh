@@ -82,6 +82,34 @@ printf 'gdal_translate -of XYZ, same cells: %.0f MB in %.2f s: %s MB/s\n' \
 [ -f "$WORK/rss" ] && printf 'skyframe-tiler region peak memory: %s kB\n' "$(cat "$WORK/rss")"
 awk -v t="$region_rate" -v g="$xyz_rate" 'BEGIN { printf "region ratio: %.1fx (goal: at least 10x)\n", t / g }'
 
+# Time until the finest tiles under the camera are loaded: a 20-s hover over the sample
+# route, 3000 m up, looking 30 degrees down, played at its own rate over the demo's region
+# tree. strace stamps every tile file the pager opens; once the view is refined as far as
+# the tree's screen-space error asks, no further file is opened, so the last opening, counted
+# from the opening of the root, is the time the camera waited for its finest tiles.
+paging_time() {
+    command -v strace >/dev/null || { echo "bench/terrain: strace not found; paging time skipped" >&2; return 0; }
+    "$BUILD/bin/skyframe-sim" "$WORK/hover.ts" --hover 33.49756,-115.89876,3000 --heading 30 \
+        --look forward 30 --hfov 40 --ground plain --duration 20 2>/dev/null ||
+        { echo "bench/terrain: skyframe-sim failed; paging time skipped" >&2; return 0; }
+    eval $display strace -f -tt -e trace=openat -o '"$WORK/opens"' '"$BUILD/bin/skyframe"' \
+        --realtime '"$WORK/hover.ts"' data/mission.xml data/targets.xml \
+        '"$WORK/demo-region/terrain.osgb"' >/dev/null 2>&1 || true
+    awk -v root="$WORK/demo-region/terrain.osgb" 'BEGIN { deepest = -1 }
+        function seconds(t,  p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+        /openat\(/ && /\.osgb"/ && !/ENOENT/ {
+            t = seconds($2)
+            if (index($0, "\"" root "\"")) { if (start == "") start = t; next }
+            if (start == "") next
+            files++; last = t
+            if (match($0, /\/q[0-9]*\.osgb"/)) { d = RLENGTH - 8; if (d > deepest) deepest = d }
+        }
+        END {
+            if (start == "") { print "bench/terrain: the viewer never opened the region tree" > "/dev/stderr"; exit }
+            printf "hover over the demo region tree: %d tile files paged in, deepest level %d, the last %.2f s after the root\n", files, deepest + 1, last - start
+        }' "$WORK/opens"
+}
+
 # The demo flight over a region tree of the demo's cell, unpaced: pictures per second against
 # real time and triangles drawn per frame.
 DEMO="$BUILD/demo"
@@ -101,6 +129,7 @@ if [ -f "$DEMO/salton.dt2" ] && [ -f "$DEMO/flight.ts" ]; then
     else
         echo "bench/terrain: the viewer failed on the region tree; see $WORK/viewer.err" >&2
     fi
+    paging_time
 else
     echo "bench/terrain: no demo cell and flight in $DEMO (make demo first); flight over the region tree skipped" >&2
 fi

@@ -56,12 +56,17 @@ inline void DrawnTriangles::afterFrame(osgViewer::ViewerBase& viewer) {
     }
     double triangles = 0.0;
     bool counted = false;
+    // Terrain tiles draw strips, counted as their vertices less two (the few triangles of no
+    // area that join a strip's rows included); overlay shapes draw triangles.
     for (osg::Camera* camera : cameras) {
-        double value = 0.0;
-        if (camera->getStats() != nullptr &&
-            camera->getStats()->getAttribute(frame - 1, "Visible number of GL_TRIANGLES", value)) {
-            triangles += value;
-            counted = true;
+        for (const char* name :
+             {"Visible number of GL_TRIANGLES", "Visible number of GL_TRIANGLE_STRIP"}) {
+            double value = 0.0;
+            if (camera->getStats() != nullptr &&
+                camera->getStats()->getAttribute(frame - 1, name, value)) {
+                triangles += value;
+                counted = true;
+            }
         }
     }
     if (counted) {

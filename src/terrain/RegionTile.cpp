@@ -48,15 +48,27 @@ std::vector<int> splitSamples(int n, int parts) {
 
 struct BlockGeometry {
     std::vector<Eigen::Vector3d> points;
-    std::vector<unsigned> indices;
+    std::vector<unsigned> strip;   // the grid, one triangle strip
+    std::vector<unsigned> indices; // the skirts, triangles
 };
 
-void addGridTriangles(int rows, int columns, std::vector<unsigned>& out) {
+// The grid's rows as one strip, row k's and row k + 1's samples taken in turn: each interval
+// is cut along its north-east to south-west diagonal, both triangles wound counter-clockwise
+// seen from above. Rows are joined by repeating the last sample of one and the first of the
+// next (four triangles of no area; an even count per row keeps the winding). A strip writes
+// a third of the indices of separate triangles, and the binary writer writes indices one by
+// one.
+void addGridStrip(int rows, int columns, std::vector<unsigned>& out) {
     auto index = [columns](int k, int j) { return static_cast<unsigned>(k * columns + j); };
+    out.reserve(out.size() + static_cast<std::size_t>(rows - 1) * (2 * columns + 2));
     for (int k = 0; k + 1 < rows; ++k) {
-        for (int j = 0; j + 1 < columns; ++j) {
-            out.insert(out.end(), {index(k, j + 1), index(k, j), index(k + 1, j), index(k, j + 1),
-                                   index(k + 1, j), index(k + 1, j + 1)});
+        if (k > 0) {
+            out.push_back(out.back());
+            out.push_back(index(k, 0));
+        }
+        for (int j = 0; j < columns; ++j) {
+            out.push_back(index(k, j));
+            out.push_back(index(k + 1, j));
         }
     }
 }
@@ -88,7 +100,7 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
             block.points.push_back(ecefAt(frame.rows[r], frame.columns[c], cell.at(r, c)));
         }
     }
-    addGridTriangles(nr, nc, block.indices);
+    addGridStrip(nr, nc, block.strip);
     std::vector<std::pair<int, int>> north, south, west, east;
     for (int j = 0; j < nc; ++j) {
         north.emplace_back(0, j);
@@ -111,17 +123,17 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
     return block;
 }
 
-osg::ref_ptr<osg::PrimitiveSet> triangles(const std::vector<unsigned>& indices,
-                                          std::size_t vertices) {
+osg::ref_ptr<osg::PrimitiveSet> elements(GLenum mode, const std::vector<unsigned>& indices,
+                                         std::size_t vertices) {
     if (vertices <= 0xFFFF) {
-        osg::ref_ptr<osg::DrawElementsUShort> set = new osg::DrawElementsUShort(GL_TRIANGLES);
+        osg::ref_ptr<osg::DrawElementsUShort> set = new osg::DrawElementsUShort(mode);
         set->reserve(indices.size());
         for (unsigned i : indices) {
             set->push_back(static_cast<GLushort>(i));
         }
         return set;
     }
-    return new osg::DrawElementsUInt(GL_TRIANGLES, indices.begin(), indices.end());
+    return new osg::DrawElementsUInt(mode, indices.begin(), indices.end());
 }
 
 // The block's points relative to the centre of their box, rounded to whole metres, as
@@ -144,7 +156,8 @@ osg::ref_ptr<osg::MatrixTransform> blockNode(const BlockGeometry& block) {
     geometry->setUseDisplayList(false);
     geometry->setUseVertexBufferObjects(true);
     geometry->setVertexArray(vertices.get());
-    geometry->addPrimitiveSet(triangles(block.indices, block.points.size()).get());
+    geometry->addPrimitiveSet(elements(GL_TRIANGLE_STRIP, block.strip, block.points.size()).get());
+    geometry->addPrimitiveSet(elements(GL_TRIANGLES, block.indices, block.points.size()).get());
     osg::ref_ptr<osg::MatrixTransform> transform =
         new osg::MatrixTransform(osg::Matrixd::translate(origin.x(), origin.y(), origin.z()));
     transform->addChild(geometry.get());

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Bumped whenever the tiles' content changes for the same options.
-constexpr int kTileFormat = 2;
+constexpr int kTileFormat = 3;
 
 struct CellPlan {
     std::string name, folder, options;

@@ -133,7 +133,10 @@ TEST(SimArguments, ChoosesTheGround) {
     EXPECT_EQ(parse({"o.ts", "--ground", "plain"}).options.ground, GroundKind::Plain);
     const SimOptions terrain = parse({"o.ts", "--dted", "n33.dt1"}).options;
     EXPECT_EQ(terrain.ground, GroundKind::Terrain);
-    EXPECT_EQ(terrain.dtedPath, "n33.dt1");
+    EXPECT_EQ(terrain.dtedPaths, std::vector<std::string>{"n33.dt1"});
+    const SimOptions block = parse({"o.ts", "--dted", "n33.dt1", "--dted", "n34.dt1"}).options;
+    EXPECT_EQ(block.ground, GroundKind::Terrain);
+    EXPECT_EQ(block.dtedPaths, (std::vector<std::string>{"n33.dt1", "n34.dt1"}));
     EXPECT_EQ(parse({"o.ts", "--look", "target", "2", "--look", "down"}).options.lookTarget, 0);
     const SimOptions ahead =
         parse({"o.ts", "--look", "target", "2", "--look", "forward", "25"}).options;

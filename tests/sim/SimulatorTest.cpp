@@ -362,7 +362,7 @@ TEST(SimulatedTerrain, DrawsTheDtedCellUnderTheMarkers) {
     const fs::path dir = scratchDir();
     SimOptions o = smallFlight(dir / "terrain.ts");
     o.ground = GroundKind::Terrain;
-    o.dtedPath = kCell;
+    o.dtedPaths = {kCell};
     o.duration = 0.1;
     std::ostringstream progress;
     const SimSummary s = runSimulation(o, progress);

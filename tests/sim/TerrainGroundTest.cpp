@@ -2,6 +2,7 @@
 
 #include "camera/Geodesy.h"
 #include "camera/Geoid.h"
+#include "terrain/SyntheticCell.h"
 
 #include <Eigen/Geometry>
 #include <gdal_priv.h>
@@ -150,6 +151,74 @@ TEST(DtedCell, ReadsTheHeightsOfTheSaltonSeaCell) {
                     k.height + geoidHeightEgm96(latitude, longitude), 1e-3)
             << k.row << " " << k.column;
     }
+}
+
+// A plane over a block of cells: a height linear in latitude and longitude, in whole
+// metres at every post of level 0 (posts every 1/120 degree), so that the block's posts and
+// the bilinear heights between them, across the cells' shared edges too, are known exactly.
+double planeHeight(double latitude, double longitude) {
+    return 100.0 + 7.0 * (longitude + 116.0) * 120.0 + 3.0 * (34.5 - latitude) * 120.0;
+}
+
+std::string planeCell(const fs::path& dir, int south, int west, int posts = kPosts) {
+    const fs::path path = dir / ("plane_" + std::to_string(south) + "_" + std::to_string(west) +
+                                 "_" + std::to_string(posts) + ".dt0");
+    makeDtedCell(path.string(), south, west, posts, [&](int row, int column) {
+        const double step = 1.0 / (posts - 1);
+        return std::round(planeHeight(south + 1 - row * step, west + column * step));
+    });
+    return path.string();
+}
+
+TEST(DtedCell, AMosaicOfAdjacentCellsIsOneSurface) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("skyframe-sim-mosaic-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    // West, east, and the east cell's northern neighbour's block: 2 x 2 with the fourth.
+    const std::vector<std::string> cells = {planeCell(dir, 33, -115), planeCell(dir, 34, -116),
+                                            planeCell(dir, 33, -116), planeCell(dir, 34, -115)};
+    const DtedCell wide = DtedCell::mosaic({cells[2], cells[0]}, HeightReference::MeanSeaLevel);
+    EXPECT_EQ(wide.columns(), 2 * kPosts - 1);
+    EXPECT_EQ(wide.rows(), kPosts);
+    EXPECT_NEAR(wide.postLongitude(0), -116.0, 1e-9);
+    EXPECT_NEAR(wide.postLatitude(0), 34.0, 1e-9);
+    const DtedCell block = DtedCell::mosaic(cells, HeightReference::MeanSeaLevel);
+    EXPECT_EQ(block.columns(), 2 * kPosts - 1);
+    EXPECT_EQ(block.rows(), 2 * kPosts - 1);
+    EXPECT_NEAR(block.postLatitude(0), 35.0, 1e-9);
+    EXPECT_NEAR(block.minHeight(), planeHeight(35.0, -116.0), 1e-9);
+    EXPECT_NEAR(block.maxHeight(), planeHeight(33.0, -114.0), 1e-9);
+    // Between posts, on both sides of and across the inner edges (34 N, 115 W).
+    struct Place {
+        double latitude, longitude;
+    };
+    for (const Place& p : std::vector<Place>{{33.5, -115.5},
+                                             {34.002, -115.003},
+                                             {33.997, -114.996},
+                                             {34.0, -115.0},
+                                             {34.6, -114.3},
+                                             {33.0, -114.0}}) {
+        EXPECT_NEAR(block.heightAt(p.latitude, p.longitude), planeHeight(p.latitude, p.longitude),
+                    1e-6)
+            << p.latitude << " " << p.longitude;
+    }
+    EXPECT_NEAR(wide.heightAt(33.9995, -115.0004), planeHeight(33.9995, -115.0004), 1e-6);
+    EXPECT_TRUE(std::isnan(wide.heightAt(34.001, -115.0)));
+
+    // Cells that leave a gap, and cells of two levels, are refused.
+    auto refusal = [](const std::vector<std::string>& paths) {
+        try {
+            DtedCell::mosaic(paths, HeightReference::MeanSeaLevel);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(refusal({cells[2], cells[3]}).find("rectangle"), std::string::npos);
+    const std::string fine = planeCell(dir, 33, -114, 1201);
+    const std::string mixed = refusal({cells[0], fine});
+    EXPECT_NE(mixed.find(fine + ": its post spacing"), std::string::npos) << mixed;
+    fs::remove_all(dir);
 }
 
 Eigen::Vector3d upAt(double lat, double lon) {

@@ -116,9 +116,10 @@ Sensor:
 Ground:
   --ground checker      latitude/longitude checkerboard (default)
   --ground plain        one dark colour, for tests that pick out drawn shapes
-  --dted CELL           shaded terrain of a DTED cell (flat ground outside it)
+  --dted CELL           shaded terrain of a DTED cell (flat ground outside it); repeated,
+                        a block of adjacent cells of one level, drawn as one surface
   --ground-height M     height of the checkerboard, of the plain ground and of the ground
-                        outside the DTED cell (default 0)
+                        outside the DTED cells (default 0)
   --checker-size DEG    size of a checkerboard square (default 0.001)
 Video:
   --size WxH            picture size, even numbers (default 1280x720)
@@ -231,7 +232,7 @@ SimCommand parseSimArguments(const std::vector<std::string>& args,
             }
             groundGiven = true;
         } else if (arg == "--dted") {
-            o.dtedPath = value();
+            o.dtedPaths.push_back(value());
         } else if (arg == "--ground-height") {
             o.groundHeight = parseNumber(arg, value(), -900, 9000);
         } else if (arg == "--checker-size") {
@@ -266,7 +267,7 @@ SimCommand parseSimArguments(const std::vector<std::string>& args,
             o.output = arg;
         }
     }
-    if (!o.dtedPath.empty()) {
+    if (!o.dtedPaths.empty()) {
         if (groundGiven) {
             throw UsageError("--dted and --ground cannot be used together");
         }

@@ -35,8 +35,8 @@ std::unique_ptr<Ground> makeGround(const SimOptions& o) {
     case GroundKind::Plain:
         return std::make_unique<PlainGround>(o.groundHeight);
     case GroundKind::Terrain:
-        return std::make_unique<TerrainGround>(std::make_shared<DtedCell>(o.dtedPath),
-                                               o.groundHeight);
+        return std::make_unique<TerrainGround>(
+            std::make_shared<DtedCell>(DtedCell::mosaic(o.dtedPaths)), o.groundHeight);
     case GroundKind::Checkerboard:
         break;
     }

@@ -21,7 +21,7 @@ namespace skyframe {
 enum class GroundKind {
     Checkerboard, // latitude/longitude squares at groundHeight
     Plain,        // one dark colour
-    Terrain,      // shaded relief of the DTED cell dtedPath
+    Terrain,      // shaded relief of the DTED cells dtedPaths
 };
 
 struct SimOptions {
@@ -53,9 +53,9 @@ struct SimOptions {
 
     // Ground.
     GroundKind ground = GroundKind::Checkerboard;
-    std::string dtedPath;
-    double groundHeight = 0.0;     // metres above the ellipsoid
-    double checkerDegrees = 0.001; // size of one square
+    std::vector<std::string> dtedPaths; // one cell, or a block of adjacent cells
+    double groundHeight = 0.0;          // metres above the ellipsoid
+    double checkerDegrees = 0.001;      // size of one square
 
     MarkerStyle markers;
 

@@ -173,12 +173,70 @@ DtedCell::DtedCell(const std::string& path, HeightReference heights) {
         grid.readHeights(row * step, 0, step, columns_,
                          &heights_[static_cast<size_t>(row) * columns_]);
     }
+    findHeightRange();
+}
+
+void DtedCell::findHeightRange() {
     minHeight_ = std::numeric_limits<double>::infinity();
     maxHeight_ = -std::numeric_limits<double>::infinity();
     for (const float h : heights_) {
         minHeight_ = std::min(minHeight_, static_cast<double>(h));
         maxHeight_ = std::max(maxHeight_, static_cast<double>(h));
     }
+}
+
+DtedCell DtedCell::mosaic(const std::vector<std::string>& paths, HeightReference heights) {
+    if (paths.empty()) {
+        throw std::runtime_error("no DTED cell given");
+    }
+    std::vector<DtedCell> cells;
+    for (const std::string& path : paths) {
+        cells.emplace_back(path, heights);
+    }
+    DtedCell m;
+    m.spacingLon_ = cells[0].spacingLon_;
+    m.spacingLat_ = cells[0].spacingLat_;
+    m.west_ = std::numeric_limits<double>::infinity();
+    double south = m.west_, east = -m.west_, north = -m.west_;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const DtedCell& c = cells[i];
+        // Posts of different spacings cannot share one grid; a thousandth of a post is
+        // far below any real difference between DTED levels.
+        if (std::abs(c.spacingLon_ - m.spacingLon_) > 1e-3 * m.spacingLon_ ||
+            std::abs(c.spacingLat_ - m.spacingLat_) > 1e-3 * m.spacingLat_) {
+            throw std::runtime_error(paths[i] + ": its post spacing differs from that of " +
+                                     paths[0] + "; cells of one DTED level are needed");
+        }
+        m.west_ = std::min(m.west_, c.west_);
+        south = std::min(south, c.postLatitude(c.rows_ - 1));
+        east = std::max(east, c.postLongitude(c.columns_ - 1));
+        north = std::max(north, c.north_);
+    }
+    m.north_ = north;
+    m.columns_ = static_cast<int>(std::lround((east - m.west_) / m.spacingLon_)) + 1;
+    m.rows_ = static_cast<int>(std::lround((north - south) / m.spacingLat_)) + 1;
+    m.heights_.assign(static_cast<size_t>(m.columns_) * m.rows_, 0.0f);
+    std::vector<char> covered(m.heights_.size(), 0);
+    for (const DtedCell& c : cells) {
+        const long column0 = std::lround((c.west_ - m.west_) / m.spacingLon_);
+        const long row0 = std::lround((m.north_ - c.north_) / m.spacingLat_);
+        for (int row = 0; row < c.rows_; ++row) {
+            const size_t to = static_cast<size_t>(row0 + row) * m.columns_ + column0;
+            std::copy_n(&c.heights_[static_cast<size_t>(row) * c.columns_], c.columns_,
+                        &m.heights_[to]);
+            std::fill_n(&covered[to], c.columns_, 1);
+        }
+    }
+    if (std::find(covered.begin(), covered.end(), 0) != covered.end()) {
+        std::string names;
+        for (const std::string& path : paths) {
+            names += (names.empty() ? "" : ", ") + path;
+        }
+        throw std::runtime_error("the DTED cells " + names +
+                                 " do not cover a rectangle: posts between them are missing");
+    }
+    m.findHeightRange();
+    return m;
 }
 
 double DtedCell::heightAt(double latitude, double longitude) const {

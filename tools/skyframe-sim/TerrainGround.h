@@ -24,6 +24,14 @@ public:
     explicit DtedCell(const std::string& path,
                       HeightReference heights = HeightReference::Ellipsoid);
 
+    // Several cells of one post spacing that together cover a rectangle (a block of
+    // adjacent cells, in any order), as one grid, so that a flight can cross from one
+    // cell into the next. Adjacent DTED cells repeat their shared edge posts; the cell
+    // listed last gives them. Throws std::runtime_error naming the file whose spacing
+    // differs, or the cells when posts inside their rectangle are missing.
+    static DtedCell mosaic(const std::vector<std::string>& paths,
+                           HeightReference heights = HeightReference::Ellipsoid);
+
     int columns() const { return columns_; }
     int rows() const { return rows_; }
     // Height of post (column from the west, row from the north), metres.
@@ -42,6 +50,9 @@ public:
     double heightAt(double latitude, double longitude) const;
 
 private:
+    DtedCell() = default;
+    void findHeightRange();
+
     std::vector<float> heights_;
     int columns_ = 0, rows_ = 0;
     double west_ = 0.0, north_ = 0.0;            // the north-west post, degrees

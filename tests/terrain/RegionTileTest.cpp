@@ -1,0 +1,142 @@
+// The triangles of a region tile: every post interval of the tile's grid is covered by the
+// two triangles cut along its north-east to south-west diagonal, both facing up, whatever
+// primitives carry them; the skirts hang down from every edge.
+
+#include "terrain/RegionTile.h"
+
+#include "camera/Geodesy.h"
+
+#include <osg/Geode>
+#include <osg/Geometry>
+#include <osg/MatrixTransform>
+#include <osg/NodeVisitor>
+#include <osg/TriangleIndexFunctor>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace skyframe {
+namespace {
+
+using Triangle = std::array<osg::Vec3d, 3>;
+
+// Whether two triangles have the same corners (within a millimetre, the tiles' precision)
+// in the same winding, whichever corner each is listed from.
+bool sameTriangle(const Triangle& a, const Triangle& b) {
+    for (int shift = 0; shift < 3; ++shift) {
+        bool same = true;
+        for (int i = 0; i < 3 && same; ++i) {
+            same = (a[i] - b[(i + shift) % 3]).length() < 1e-3;
+        }
+        if (same) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct TriangleCollector {
+    const osg::Vec3Array* vertices = nullptr;
+    osg::Matrixd toWorld;
+    std::vector<Triangle>* out = nullptr;
+    void operator()(unsigned a, unsigned b, unsigned c) {
+        if (a == b || b == c || a == c) {
+            return; // the joins of a strip's rows
+        }
+        out->push_back({osg::Vec3d((*vertices)[a]) * toWorld, osg::Vec3d((*vertices)[b]) * toWorld,
+                        osg::Vec3d((*vertices)[c]) * toWorld});
+    }
+};
+
+class TriangleVisitor : public osg::NodeVisitor {
+public:
+    TriangleVisitor() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+    std::vector<Triangle> triangles;
+
+    void apply(osg::Geometry& geometry) override {
+        osg::TriangleIndexFunctor<TriangleCollector> f;
+        f.vertices = dynamic_cast<const osg::Vec3Array*>(geometry.getVertexArray());
+        ASSERT_NE(f.vertices, nullptr);
+        f.toWorld = osg::computeLocalToWorld(getNodePath());
+        f.out = &triangles;
+        geometry.accept(f);
+    }
+};
+
+// A leaf tile of 9 x 7 posts of a level-2 cell (one arc-second), on a tilted plane with a
+// bump, heights above the ellipsoid.
+CellPosts smallCell() {
+    CellPosts cell;
+    cell.name = "n33_w116";
+    cell.rows = 9;
+    cell.columns = 7;
+    cell.north = 33.5;
+    cell.west = -115.5;
+    cell.latStep = cell.lonStep = 1.0 / 3600;
+    for (int r = 0; r < cell.rows; ++r) {
+        for (int c = 0; c < cell.columns; ++c) {
+            cell.heights.push_back(
+                static_cast<float>(100.0 + 3.0 * r - 2.0 * c + (r == 4 && c == 3 ? 25.0 : 0.0)));
+        }
+    }
+    return cell;
+}
+
+TEST(RegionTile, EveryIntervalIsTwoUpwardTrianglesCutAlongTheSameDiagonal) {
+    const CellPosts cell = smallCell();
+    const CellFrame frame(cell);
+    QuadTile tile;
+    tile.span = {0, cell.rows - 1, 0, cell.columns - 1};
+    ASSERT_TRUE(isLeaf(tile.span));
+    const osg::ref_ptr<osg::Node> node = buildRegionTile(cell, frame, tile);
+    TriangleVisitor visitor;
+    node->accept(visitor);
+
+    auto post = [&](int r, int c) {
+        const Eigen::Vector3d p =
+            geodeticToEcef(cell.latitude(r), cell.longitude(c), cell.at(r, c));
+        return osg::Vec3d(p.x(), p.y(), p.z());
+    };
+    std::vector<Triangle> expected;
+    for (int r = 0; r + 1 < cell.rows; ++r) {
+        for (int c = 0; c + 1 < cell.columns; ++c) {
+            // Counter-clockwise seen from above: north-east, north-west, south-west; then
+            // north-east, south-west, south-east.
+            expected.push_back({post(r, c + 1), post(r, c), post(r + 1, c)});
+            expected.push_back({post(r, c + 1), post(r + 1, c), post(r + 1, c + 1)});
+        }
+    }
+
+    const Eigen::Vector3d upVector =
+        geodeticToEcef(33.4989, -115.4992, 1.0) - geodeticToEcef(33.4989, -115.4992, 0.0);
+    const osg::Vec3d up(upVector.x(), upVector.y(), upVector.z());
+    std::vector<Triangle> surface;
+    int walls = 0, down = 0;
+    for (const auto& t : visitor.triangles) {
+        osg::Vec3d normal = (t[1] - t[0]) ^ (t[2] - t[0]);
+        normal.normalize();
+        const double facing = normal * up;
+        if (facing > 0.5) {
+            surface.push_back(t);
+        } else if (facing < -0.5) {
+            ++down;
+        } else {
+            ++walls;
+        }
+    }
+    EXPECT_EQ(down, 0);
+    EXPECT_EQ(surface.size(), expected.size());
+    for (const Triangle& e : expected) {
+        const long found = std::count_if(surface.begin(), surface.end(),
+                                         [&](const Triangle& t) { return sameTriangle(t, e); });
+        EXPECT_EQ(found, 1) << "triangle from " << e[0].x() << " " << e[0].y() << " " << e[0].z();
+    }
+    // Skirts: two triangles per sample interval along each of the four edges.
+    EXPECT_EQ(walls, 2 * 2 * ((cell.rows - 1) + (cell.columns - 1)));
+}
+
+} // namespace
+} // namespace skyframe
