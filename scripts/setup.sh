@@ -14,7 +14,7 @@ googletest libgtest-dev libgmock-dev libbenchmark-dev
 xvfb xauth x11-apps x11-utils imagemagick xdotool
 libgl1-mesa-dri libglx-mesa0 mesa-utils
 fonts-liberation
-python3
+python3 strace
 "
 
 missing=""
