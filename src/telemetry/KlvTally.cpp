@@ -25,11 +25,11 @@ bool usableForPose(const KlvRecord& r) {
     if (!carries || !fovOk(r.horizontalFov) || !fovOk(r.verticalFov)) {
         return false;
     }
-    const double values[] = {r.platformHeading,     r.platformPitch,        r.platformRoll,
-                             r.sensorLatitude,      r.sensorLongitude,      r.sensorAltitude,
-                             r.sensorEllipsoidHeight, r.sensorAzimuth,      r.sensorElevation,
-                             r.sensorRoll,          r.frameCenterLatitude,  r.frameCenterLongitude,
-                             r.frameCenterElevation};
+    const double values[] = {
+        r.platformHeading,     r.platformPitch,  r.platformRoll,          r.sensorLatitude,
+        r.sensorLongitude,     r.sensorAltitude, r.sensorEllipsoidHeight, r.sensorAzimuth,
+        r.sensorElevation,     r.sensorRoll,     r.frameCenterLatitude,   r.frameCenterLongitude,
+        r.frameCenterElevation};
     return std::all_of(std::begin(values), std::end(values),
                        [](double v) { return std::isfinite(v); });
 }

@@ -47,8 +47,8 @@ void expectCleanEnd(const ViewerRun& run) {
     EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
 }
 
-const std::vector<std::string> kSmallFlight = {"--size", "320x180", "--ground", "plain",
-                                               "--hover", "33.49756,-115.89876,5000"};
+const std::vector<std::string> kSmallFlight = {"--size", "320x180", "--ground",
+                                               "plain",  "--hover", "33.49756,-115.89876,5000"};
 
 TEST(Playback, RecordsWithoutCameraTagsPlayWithoutOverlayAndSayWhy) {
     std::vector<std::string> options = kSmallFlight;
@@ -70,8 +70,8 @@ TEST(Playback, FilesCutShortEndCleanly) {
     const fs::path whole = simulate("to-cut", options);
     const std::string bytes = readText(whole);
     ASSERT_GT(bytes.size(), 20000u);
-    for (size_t keep : {size_t{188}, size_t{1024}, size_t{3000}, bytes.size() / 3,
-                        bytes.size() * 4 / 5}) {
+    for (size_t keep :
+         {size_t{188}, size_t{1024}, size_t{3000}, bytes.size() / 3, bytes.size() * 4 / 5}) {
         SCOPED_TRACE(keep);
         const fs::path cut = whole.parent_path() / ("cut-" + std::to_string(keep) + ".ts");
         std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<long>(keep));
@@ -110,11 +110,11 @@ TEST(Playback, PicturesOfAwkwardSizesPlay) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.size) + " " + c.codec);
         const fs::path video = dir / (std::string(c.size) + "-" + c.codec + ".ts");
-        const ProcessResult made = runProcess(
-            {"ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
-             std::string("testsrc2=size=") + c.size + ":rate=30", "-frames:v",
-             std::to_string(c.frames), "-c:v", c.codec, "-pix_fmt", c.pixels, video.string()},
-            dir);
+        const ProcessResult made = runProcess({"ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
+                                               std::string("testsrc2=size=") + c.size + ":rate=30",
+                                               "-frames:v", std::to_string(c.frames), "-c:v",
+                                               c.codec, "-pix_fmt", c.pixels, video.string()},
+                                              dir);
         ASSERT_EQ(made.exitCode, 0) << made.err;
         const ViewerRun run = play(video);
         EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -150,8 +150,7 @@ TEST(Playback, TelemetryComesFromTheLastDataStreamThatCarriesKlv) {
         << run.err;
     const ViewerRun chosen = play(file, {"--data-stream", "1"});
     EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
-    EXPECT_NE(chosen.err.find("data-packets 30 records-used 15 "), std::string::npos)
-        << chosen.err;
+    EXPECT_NE(chosen.err.find("data-packets 30 records-used 15 "), std::string::npos) << chosen.err;
     const ViewerRun wrong = play(file, {"--data-stream", "0"});
     EXPECT_EQ(wrong.exitCode, 255);
     EXPECT_NE(wrong.err.find("stream 0 is not a data stream"), std::string::npos) << wrong.err;
@@ -179,8 +178,8 @@ TEST(Playback, LegacySetRecordingIsPosedAndItsFrameCentreLandsNearTheCentre) {
 TEST(Playback, HelpAndBadOptions) {
     const ProcessResult help = runProcess({kViewer.string(), "--help"}, scratchDir("viewer"));
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* word : {"--sync", "--realtime", "--every-picture", "--max-gap",
-                             "--klv-offset", "--data-stream", "--timeout", "Space", "Home"}) {
+    for (const char* word : {"--sync", "--realtime", "--every-picture", "--max-gap", "--klv-offset",
+                             "--data-stream", "--timeout", "Space", "Home"}) {
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     }
     const ProcessResult bad =

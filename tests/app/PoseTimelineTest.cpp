@@ -87,14 +87,12 @@ TEST(PoseTimeline, PicksAndInterpolatesTheBracketingRecords) {
         double recordTime;
     };
     const std::vector<Case> cases = {
-        {0.5, 10, false, 1.0},  // before the first: the first
-        {1.0, 10, false, 1.0},  // on a record
-        {1.25, 12.5, false, 1.0},
-        {1.75, 17.5, false, 1.0},
-        {3.0, 20, false, 2.0},  // inside the gap: the last pose before it stays
-        {4.5, 20, true, 2.0},   // more than 2 s past it: stale
-        {6.0, 60, false, 6.0},
-        {7.9, 60, false, 6.0},  // after the last, within the gap allowed
+        {0.5, 10, false, 1.0}, // before the first: the first
+        {1.0, 10, false, 1.0}, // on a record
+        {1.25, 12.5, false, 1.0}, {1.75, 17.5, false, 1.0},
+        {3.0, 20, false, 2.0}, // inside the gap: the last pose before it stays
+        {4.5, 20, true, 2.0},  // more than 2 s past it: stale
+        {6.0, 60, false, 6.0},    {7.9, 60, false, 6.0}, // after the last, within the gap allowed
         {8.5, 60, true, 6.0},
     };
     for (const Case& c : cases) {
@@ -136,9 +134,9 @@ KlvRecord goodRecord() {
     r.sensorAltitude = 3000.0;
     r.horizontalFov = 30.0;
     r.verticalFov = 20.0;
-    for (double KlvRecord::*f : {&KlvRecord::sensorLatitude, &KlvRecord::sensorLongitude,
-                                 &KlvRecord::sensorAltitude, &KlvRecord::horizontalFov,
-                                 &KlvRecord::verticalFov}) {
+    for (double KlvRecord::*f :
+         {&KlvRecord::sensorLatitude, &KlvRecord::sensorLongitude, &KlvRecord::sensorAltitude,
+          &KlvRecord::horizontalFov, &KlvRecord::verticalFov}) {
         r.markPresent(f);
     }
     return r;
@@ -154,7 +152,11 @@ TEST(UsableForPose, OnlyWholeFiniteCameraRecords) {
         {"wrong length", [](KlvRecord& r) { r.status = -2; }},
         {"cut", [](KlvRecord& r) { r.status = -3; }},
         {"no latitude", [](KlvRecord& r) { r.present = 0; }},
-        {"no fov", [](KlvRecord& r) { r = KlvRecord{}; r.sensorLatitude = 1; }},
+        {"no fov",
+         [](KlvRecord& r) {
+             r = KlvRecord{};
+             r.sensorLatitude = 1;
+         }},
         {"fov 0", [](KlvRecord& r) { r.horizontalFov = 0.0; }},
         {"fov 180", [](KlvRecord& r) { r.verticalFov = 180.0; }},
         {"NaN heading", [](KlvRecord& r) { r.platformHeading = std::nan(""); }},
