@@ -2,6 +2,7 @@
 
 #include "media/MetadataCell.h"
 #include "media/OutputFile.h"
+#include "media/PictureEncoder.h"
 
 extern "C" {
 #include <libavutil/cpu.h>
@@ -25,9 +26,7 @@ struct ExportWriter::State {
     OutputFile file;
     ExportWriterOptions options;
     CodecContextPtr encoder;
-    SwsContextPtr scaler;
-    FramePtr frame;
-    PacketPtr packet;
+    std::unique_ptr<PictureEncoder> pictures;
     AVStream* video = nullptr;
     AVStream* data = nullptr;
     unsigned cellSequence = 0;
@@ -46,7 +45,6 @@ struct ExportWriter::State {
     std::vector<uint8_t> takeBuffer(size_t size);
     void giveBack(std::vector<uint8_t> buffer);
     void encode(const uint8_t* pixels, int stride, int64_t pts);
-    void mux(AVPacket* packet, const char* what);
 };
 
 void ExportWriter::State::openEncoder() {
@@ -108,38 +106,19 @@ void ExportWriter::State::addStreams() {
 }
 
 void ExportWriter::State::openFile() {
-    frame.reset(av_frame_alloc());
-    packet.reset(av_packet_alloc());
-    if (!frame || !packet) {
-        fail("cannot allocate a frame or packet");
-    }
-    frame->format = encoder->pix_fmt;
-    frame->width = encoder->width;
-    frame->height = encoder->height;
-    check(av_frame_get_buffer(frame.get(), 0), "cannot allocate a video frame");
     // Same size in and out: the filter only decides how chroma is subsampled. The point
     // filter's luma is the same as the others' and its chroma as close to a Lanczos
     // conversion's, in about half the bilinear filter's time.
-    scaler.reset(sws_getContext(options.width, options.height, AV_PIX_FMT_BGRA, options.width,
-                                options.height, encoder->pix_fmt, SWS_POINT, nullptr, nullptr,
-                                nullptr));
-    if (!scaler) {
-        fail("cannot set up the RGB to YUV conversion");
-    }
+    pictures = std::make_unique<PictureEncoder>(*encoder, AV_PIX_FMT_BGRA, SWS_POINT, file);
     file.open();
 }
 
 void ExportWriter::State::drainEncoder() {
-    for (;;) {
-        const int rc = avcodec_receive_packet(encoder.get(), packet.get());
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
-            return;
-        }
-        check(rc, "cannot encode video");
-        av_packet_rescale_ts(packet.get(), encoder->time_base, video->time_base);
-        packet->stream_index = video->index;
-        mux(packet.get(), "cannot write video");
-    }
+    pictures->receive([this](AVPacket& p) {
+        av_packet_rescale_ts(&p, encoder->time_base, video->time_base);
+        p.stream_index = video->index;
+        file.write(&p, "cannot write video");
+    });
 }
 
 bool ExportWriter::isMp4(const std::string& path) {
@@ -199,17 +178,8 @@ void ExportWriter::State::giveBack(std::vector<uint8_t> buffer) {
 }
 
 void ExportWriter::State::encode(const uint8_t* pixels, int stride, int64_t pts) {
-    check(av_frame_make_writable(frame.get()), "cannot reuse the video frame");
-    const uint8_t* const source[1] = {pixels};
-    const int sourceStride[1] = {stride};
-    sws_scale(scaler.get(), source, sourceStride, 0, options.height, frame->data, frame->linesize);
-    frame->pts = pts;
-    check(avcodec_send_frame(encoder.get(), frame.get()), "cannot encode video");
+    pictures->send(pixels, stride, pts);
     drainEncoder();
-}
-
-void ExportWriter::State::mux(AVPacket* p, const char* what) {
-    file.write(p, what);
 }
 
 void ExportWriter::writePicture(const uint8_t* pixels, int stride, int64_t pts) {
@@ -257,7 +227,7 @@ void ExportWriter::writeData(const uint8_t* data, int size, int64_t pts) {
     p->stream_index = s.data->index;
     av_packet_rescale_ts(p, s.options.dataTimeBase, s.data->time_base);
     // Through the encoding thread, which alone uses the muxer, in the order given.
-    worker_->post([&s, packet] { s.mux(packet->get(), "cannot write KLV"); });
+    worker_->post([&s, packet] { s.file.write(packet->get(), "cannot write KLV"); });
 }
 
 void ExportWriter::finish() {
@@ -266,7 +236,7 @@ void ExportWriter::finish() {
         return;
     }
     worker_->wait(); // the encoding thread is idle from here on
-    s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
+    s.pictures->sendEnd();
     s.drainEncoder();
     s.file.finish();
 }

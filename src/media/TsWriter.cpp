@@ -3,6 +3,7 @@
 #include "media/FfmpegHandles.h"
 #include "media/MetadataCell.h"
 #include "media/OutputFile.h"
+#include "media/PictureEncoder.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -29,9 +30,7 @@ struct TsWriter::State {
     OutputFile file;
     TsWriterOptions options;
     CodecContextPtr encoder;
-    SwsContextPtr scaler;
-    FramePtr frame;
-    PacketPtr packet;
+    std::unique_ptr<PictureEncoder> pictures;
     AVStream* videoStream = nullptr;
     AVStream* klvStream = nullptr;
     int frames = 0;
@@ -44,20 +43,14 @@ struct TsWriter::State {
 
     // Moves every packet the encoder has ready into the file.
     void drainEncoder() {
-        for (;;) {
-            const int rc = avcodec_receive_packet(encoder.get(), packet.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
+        pictures->receive([this](AVPacket& p) {
+            if (videoPacketsOut++ < options.skipFirstVideoPackets) {
                 return;
             }
-            check(rc, "cannot encode video");
-            if (videoPacketsOut++ < options.skipFirstVideoPackets) {
-                av_packet_unref(packet.get());
-                continue;
-            }
-            av_packet_rescale_ts(packet.get(), encoder->time_base, videoStream->time_base);
-            packet->stream_index = videoStream->index;
-            file.write(packet.get(), "cannot write video packet");
-        }
+            av_packet_rescale_ts(&p, encoder->time_base, videoStream->time_base);
+            p.stream_index = videoStream->index;
+            file.write(&p, "cannot write video packet");
+        });
     }
 };
 
@@ -129,25 +122,9 @@ TsWriter::TsWriter(const std::string& path, const TsWriterOptions& options)
     s.klvStream->codecpar->profile = FF_PROFILE_KLVA_SYNC;
     s.klvStream->time_base = kTsTimeBase;
 
-    s.frame.reset(av_frame_alloc());
-    s.packet.reset(av_packet_alloc());
-    if (!s.frame || !s.packet) {
-        s.fail("cannot allocate a frame or packet");
-    }
-    s.frame->format = enc->pix_fmt;
-    s.frame->width = enc->width;
-    s.frame->height = enc->height;
-    s.check(av_frame_get_buffer(s.frame.get(), 0), "cannot allocate a video frame");
-
     const AVPixelFormat input =
         options.pixelOrder == PixelOrder::Rgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_BGR24;
-    s.scaler.reset(sws_getContext(options.width, options.height, input, options.width,
-                                  options.height, enc->pix_fmt, SWS_BILINEAR, nullptr, nullptr,
-                                  nullptr));
-    if (!s.scaler) {
-        s.fail("cannot set up the RGB to YUV conversion");
-    }
-
+    s.pictures = std::make_unique<PictureEncoder>(*enc, input, SWS_BILINEAR, s.file);
     s.file.open();
 }
 
@@ -162,13 +139,7 @@ void TsWriter::writeFrame(const unsigned char* pixels, int stride) {
         s.fail("frame without pixels");
     }
     const int rowBytes = stride > 0 ? stride : s.options.width * 3;
-    s.check(av_frame_make_writable(s.frame.get()), "cannot reuse the video frame");
-    const uint8_t* const source[1] = {pixels};
-    const int sourceStride[1] = {rowBytes};
-    sws_scale(s.scaler.get(), source, sourceStride, 0, s.options.height, s.frame->data,
-              s.frame->linesize);
-    s.frame->pts = s.frames;
-    s.check(avcodec_send_frame(s.encoder.get(), s.frame.get()), "cannot encode video");
+    s.pictures->send(pixels, rowBytes, s.frames);
     ++s.frames;
     s.drainEncoder();
 }
@@ -211,7 +182,7 @@ void TsWriter::finish() {
     if (s.file.complete()) {
         return;
     }
-    s.check(avcodec_send_frame(s.encoder.get(), nullptr), "cannot flush the video encoder");
+    s.pictures->sendEnd();
     s.drainEncoder();
     s.file.finish();
 }
