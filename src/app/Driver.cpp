@@ -140,6 +140,10 @@ void placeCamera(osgViewer::Viewer& viewer, Surface& surface) {
 
 void makeViewer(osg::Node* scene, Surface& surface) {
     osg::ref_ptr<osgViewer::Viewer> viewer = new osgViewer::Viewer;
+    // Left to itself, a single-threaded viewer pins the main thread to the first core, and
+    // every thread started from it afterwards inherits that: the video decoder's, the
+    // export's encoder and libx264's own would all share one core while the others idle.
+    viewer->setUseConfigureAffinity(false);
     viewer->setSceneData(scene);
     placeCamera(*viewer, surface);
     // The projection set per picture keeps its own near and far planes.

@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace skyframe::test {
 
@@ -55,6 +56,22 @@ void receive(Handles& h, MediaContents& m, const std::set<size_t>& wanted) {
     }
 }
 
+// libx264 writes its version and options as text in a user-data message of the first
+// picture: "x264 - core 164 ... - options: cabac=1 ref=1 ...", ended by a zero byte.
+std::string x264OptionsIn(const AVPacket& packet) {
+    const std::string bytes(reinterpret_cast<const char*>(packet.data),
+                            static_cast<size_t>(packet.size));
+    const std::string mark = " - options: ";
+    const size_t banner = bytes.find("x264 - core");
+    const size_t start = banner == std::string::npos ? banner : bytes.find(mark, banner);
+    if (start == std::string::npos) {
+        return "";
+    }
+    const size_t end = bytes.find('\0', start);
+    return bytes.substr(start + mark.size(),
+                        end == std::string::npos ? end : end - start - mark.size());
+}
+
 } // namespace
 
 MediaContents readMedia(const std::filesystem::path& file, const std::set<size_t>& wanted) {
@@ -91,6 +108,9 @@ MediaContents readMedia(const std::filesystem::path& file, const std::set<size_t
     }
     while (av_read_frame(h.format, h.packet) >= 0) {
         if (h.packet->stream_index == video) {
+            if (m.x264Options.empty()) {
+                m.x264Options = x264OptionsIn(*h.packet);
+            }
             avcodec_send_packet(h.codec, h.packet);
             receive(h, m, wanted);
         } else if (h.packet->stream_index == data) {

@@ -27,6 +27,9 @@ struct MediaContents {
     std::vector<int64_t> videoPts;       // every decoded picture's timestamp, in display order
     std::vector<DataPacket> data;        // the last data stream's packets, in file order
     std::map<size_t, RgbImage> pictures; // the pictures asked for, by display index
+    // The options libx264 wrote into its first picture ("cabac=1 ref=1 ... threads=3 ..."),
+    // empty for another encoder.
+    std::string x264Options;
 };
 
 // Reads the whole file; `wanted` are the display indices of the pictures to keep. Throws
