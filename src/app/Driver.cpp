@@ -152,7 +152,7 @@ void makeViewer(osg::Node* scene, Surface& surface) {
     camera->applyMaskAction(osg::CullSettings::COMPUTE_NEAR_FAR_MODE);
     if (surface.offscreen) {
         surface.readBack = new FrameReadBack(surface.width, surface.height);
-        camera->setFinalDrawCallback(surface.readBack.get());
+        surface.readBack->attach(*camera);
     }
     viewer->realize();
     surface.viewer = viewer;
@@ -243,7 +243,7 @@ void showPicture(Session& s, const ShownPicture& picture) {
     s.stats.renderSeconds += secondsSince(renderStart);
     s.stats.triangles.afterFrame(s.viewer);
     if (s.exporter != nullptr) {
-        s.exporter->picture(picture);
+        s.exporter->drawn(picture);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/Offscreen.h"
 
 #include <osg/GL>
+#include <osg/RenderInfo>
 
 #include <cerrno>
 #include <chrono>
@@ -130,16 +131,62 @@ osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height) {
     return context;
 }
 
+struct FrameReadBack::AtStart : osg::Camera::DrawCallback {
+    explicit AtStart(FrameReadBack& owner) : owner_(owner) {}
+    void operator()(osg::RenderInfo&) const override {
+        if (owner_.pending_) {
+            owner_.read();
+            owner_.ready_ = true;
+        }
+    }
+    FrameReadBack& owner_;
+};
+
+struct FrameReadBack::AtEnd : osg::Camera::DrawCallback {
+    explicit AtEnd(FrameReadBack& owner) : owner_(owner) {}
+    void operator()(osg::RenderInfo& renderInfo) const override {
+        glFlush();
+        owner_.pending_ = true;
+        owner_.context_ = renderInfo.getState()->getGraphicsContext();
+    }
+    FrameReadBack& owner_;
+};
+
 FrameReadBack::FrameReadBack(int width, int height)
     : image_(new osg::Image), width_(width), height_(height) {
     image_->allocateImage(width, height, 1, GL_BGRA, GL_UNSIGNED_BYTE);
 }
 
-void FrameReadBack::operator()(osg::RenderInfo&) const {
+void FrameReadBack::attach(osg::Camera& camera) {
+    camera.setInitialDrawCallback(new AtStart(*this));
+    camera.setFinalDrawCallback(new AtEnd(*this));
+}
+
+bool FrameReadBack::takeReady() {
+    const bool ready = ready_;
+    ready_ = false;
+    return ready;
+}
+
+bool FrameReadBack::readLast() {
+    if (takeReady() && !pending_) {
+        return true;
+    }
+    osg::ref_ptr<osg::GraphicsContext> context;
+    if (!pending_ || !context_.lock(context) || !context->makeCurrent()) {
+        return false;
+    }
+    read();
+    context->releaseContext();
+    return true;
+}
+
+void FrameReadBack::read() {
     const auto start = std::chrono::steady_clock::now();
     // The camera draws into and reads from the back buffer. BGRA is the buffer's own layout for
     // Mesa's software rasteriser: a copy, no conversion.
     image_->readPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE);
+    pending_ = false;
     seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

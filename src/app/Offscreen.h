@@ -7,6 +7,7 @@
 #include <osg/Camera>
 #include <osg/GraphicsContext>
 #include <osg/Image>
+#include <osg/observer_ptr>
 
 #include <string>
 #include <sys/types.h>
@@ -36,21 +37,40 @@ private:
 // nullptr when the display cannot make one.
 osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height);
 
-// Reads the frame back after the camera it is attached to has drawn everything, its nested
-// and post-render cameras included: packed B, G, R, A rows, bottom row first.
-class FrameReadBack : public osg::Camera::DrawCallback {
+// Reads back every frame drawn on the camera it is attached to, one frame late: the end of a
+// frame only hands the picture to the rasteriser (Mesa's software one rasterises on threads
+// of its own once flushed), and the start of the next frame's drawing reads it back. The
+// decoding, update and culling of the next picture thus overlap the rasterising of this
+// one, where a read at the end of the frame would wait for it. Pixels are packed B, G, R, A
+// rows, bottom row first.
+class FrameReadBack : public osg::Referenced {
 public:
     FrameReadBack(int width, int height);
-    void operator()(osg::RenderInfo& renderInfo) const override;
+    // As the camera's initial and final draw callbacks: the final one runs after its nested
+    // and post-render cameras have drawn too.
+    void attach(osg::Camera& camera);
+    // True once after each frame whose drawing read back the frame before it into image().
+    bool takeReady();
+    // After the last frame: its picture in image(), read back now (its context made current
+    // for it) unless its drawing was followed by another frame's; false when it cannot be.
+    bool readLast();
     const osg::Image& image() const { return *image_; }
-    // Seconds spent reading pixels back, over all frames.
+    // Seconds spent reading pixels back (waiting for the rasteriser included), over all
+    // frames.
     double seconds() const { return seconds_; }
 
 private:
+    struct AtStart;
+    struct AtEnd;
+    void read();
+
     osg::ref_ptr<osg::Image> image_;
     int width_;
     int height_;
-    mutable double seconds_ = 0.0;
+    bool pending_ = false; // a frame has been drawn and not read back
+    bool ready_ = false;
+    osg::observer_ptr<osg::GraphicsContext> context_; // the one the last frame was drawn in
+    double seconds_ = 0.0;
 };
 
 } // namespace skyframe

@@ -91,7 +91,7 @@ void ExportProgress::end() {
     shown_ = false;
 }
 
-PictureExport::PictureExport(const ViewerOptions& options, const FrameReadBack& readBack,
+PictureExport::PictureExport(const ViewerOptions& options, FrameReadBack& readBack,
                              Snapshots& snapshots)
     : options_(options), readBack_(readBack), snapshots_(snapshots), progress_(options.quiet) {}
 
@@ -126,7 +126,17 @@ void PictureExport::dataPacket(const AVPacket& packet) {
     writer_->writeData(packet.data, packet.size, packet.pts);
 }
 
-void PictureExport::picture(const ShownPicture& picture) {
+void PictureExport::drawn(const ShownPicture& picture) {
+    if (readBack_.takeReady() && pending_) {
+        encode(drawn_);
+    }
+    drawn_ = picture;
+    // Its BGR rows are the decoder's and go with the next picture.
+    drawn_.bgr = nullptr;
+    pending_ = true;
+}
+
+void PictureExport::encode(const ShownPicture& picture) {
     const osg::Image& image = readBack_.image();
     const auto encodeStart = Clock::now();
     // The read-back's rows run bottom up: the top row is the last in memory.
@@ -167,6 +177,13 @@ void PictureExport::writeSidecar(const std::string& path) const {
 }
 
 void PictureExport::finish() {
+    if (pending_) {
+        pending_ = false;
+        if (!readBack_.readLast()) {
+            throw std::runtime_error(options_.exportPath + ": cannot read back the last picture");
+        }
+        encode(drawn_);
+    }
     progress_.end();
     if (!writer_) {
         return;

@@ -46,28 +46,31 @@ struct ExportTimes {
 
 class PictureExport {
 public:
-    // `readBack` is the frame read back after each picture is drawn; `snapshots` the
-    // requested snapshot times.
-    PictureExport(const ViewerOptions& options, const FrameReadBack& readBack,
-                  Snapshots& snapshots);
+    // `readBack` reads back the frames drawn; `snapshots` the requested snapshot times.
+    PictureExport(const ViewerOptions& options, FrameReadBack& readBack, Snapshots& snapshots);
 
     // The source is open, nothing read yet: the output file is made for it.
     void opened(const MediaInput& media);
     void dataPacket(const AVPacket& packet);
-    // The picture has been drawn: its pixels are taken from the read-back.
-    void picture(const ShownPicture& picture);
-    // Completes the file (and the telemetry sidecar of an MP4). Throws std::runtime_error
-    // naming the file on failure; the partial files are then removed.
+    // The picture has been drawn. Its pixels are read back while the next one is drawn, and
+    // only then encoded: the picture drawn before it goes out now.
+    void drawn(const ShownPicture& picture);
+    // Encodes the last picture drawn, then completes the file (and the telemetry sidecar of an
+    // MP4). Throws std::runtime_error naming the file on failure; the partial files are then
+    // removed.
     void finish();
 
     long pictures() const { return pictures_; }
     const ExportTimes& times() const { return times_; }
 
 private:
+    void encode(const ShownPicture& picture);
     void writeSidecar(const std::string& path) const;
 
     const ViewerOptions& options_;
-    const FrameReadBack& readBack_;
+    FrameReadBack& readBack_;
+    ShownPicture drawn_; // the last picture drawn, its pixels not yet encoded
+    bool pending_ = false;
     Snapshots& snapshots_;
     std::unique_ptr<ExportWriter> writer_;
     ExportProgress progress_;
