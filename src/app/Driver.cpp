@@ -206,10 +206,6 @@ struct Session {
 };
 
 void showPicture(Session& s, const ShownPicture& picture) {
-    if (const osg::Viewport* viewport = s.viewer.getCamera()->getViewport()) {
-        s.backdrop.setDisplaySize(static_cast<int>(viewport->width()),
-                                  static_cast<int>(viewport->height()));
-    }
     s.backdrop.setFrame(picture.bgr, picture.width, picture.height);
     const auto cameraStart = Clock::now();
     // Until a usable record has posed the camera there is no viewpoint to draw the world
@@ -404,6 +400,7 @@ int playOn(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop, 
     top->addChild(hud.camera());
     makeViewer(top.get(), surface);
     osgViewer::Viewer& viewer = *surface.viewer;
+    backdrop.placeBehind(*viewer.getCamera());
     if (!viewer.isRealized()) {
         std::cerr << "skyframe: cannot open the viewer window (is DISPLAY set?)" << std::endl;
         return -1;

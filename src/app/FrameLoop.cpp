@@ -67,7 +67,8 @@ private:
     FrameLoopStats& st_;
     std::ostream& err_;
     TelemetrySync sync_;
-    BgrConverter converter_;
+    // Rows bottom first, as the backdrop copies them into the framebuffer.
+    BgrConverter converter_{RowOrder::BottomFirst};
     PacketPtr packet_;
     FramePtr picture_;
     std::deque<PacketPtr> lookAhead_;

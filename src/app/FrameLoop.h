@@ -28,7 +28,7 @@ struct PlaybackControl {
 
 // One picture as it is shown.
 struct ShownPicture {
-    const uint8_t* bgr = nullptr; // packed BGR rows, valid until the next picture
+    const uint8_t* bgr = nullptr; // packed BGRA rows, bottom first, valid until the next picture
     int width = 0;
     int height = 0;
     double time = 0.0;      // presentation time on the source's clock (seconds)

@@ -20,15 +20,22 @@ constexpr int kBgrBytesPerPixel = 4;
 // True for a picture the converter can take: a size above zero and a known pixel format.
 bool convertible(const AVFrame& picture);
 
+// The order the converted rows are stored in: as pictures are read (top row first), or as
+// OpenGL takes them (bottom row first), which a copy into the framebuffer needs to be a
+// straight copy.
+enum class RowOrder { TopFirst, BottomFirst };
+
 class BgrConverter {
 public:
+    explicit BgrConverter(RowOrder order = RowOrder::TopFirst) : order_(order) {}
+
     // Sizes the scaler and buffer. Returns false (and keeps what it had) for a size of zero,
     // an unknown format, or when FFmpeg cannot make a scaler for them. The buffer replaced
     // stays allocated until the next rebuild, since the picture shown may still point at it.
     bool configure(int width, int height, AVPixelFormat format);
 
-    // Converts one picture; returns the start of the BGR buffer, or nullptr when no scaler
-    // can be made for the picture.
+    // Converts one picture; returns the start of the BGR buffer (its first row in the
+    // converter's row order), or nullptr when no scaler can be made for the picture.
     const uint8_t* convert(const AVFrame& picture);
 
     int width() const { return width_; }
@@ -44,6 +51,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     AVPixelFormat format_ = AV_PIX_FMT_NONE;
+    RowOrder order_;
 };
 
 } // namespace skyframe

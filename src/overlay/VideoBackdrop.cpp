@@ -1,12 +1,96 @@
 #include "overlay/VideoBackdrop.h"
 
-#include <osg/Camera>
-#include <osg/Depth>
+#include <osg/Drawable>
+#include <osg/FrameBufferObject>
+#include <osg/GLExtensions>
 #include <osg/Geode>
-#include <osg/Geometry>
+#include <osg/RenderInfo>
+#include <osg/State>
 #include <osg/StateSet>
+#include <osg/buffered_value>
 
 namespace skyframe {
+
+namespace {
+
+// Copies the picture's texture over the whole viewport of the framebuffer being drawn.
+class PictureCopy : public osg::Drawable {
+public:
+    PictureCopy() = default;
+    explicit PictureCopy(osg::Texture2D* texture) : texture_(texture) {
+        setUseDisplayList(false);
+        setUseVertexBufferObjects(false);
+        setDataVariance(osg::Object::DYNAMIC);
+        // Always drawn: it covers whatever the viewport shows.
+        setCullingActive(false);
+    }
+    PictureCopy(const PictureCopy& other, const osg::CopyOp& op)
+        : osg::Drawable(other, op), texture_(other.texture_) {}
+    META_Object(skyframe, PictureCopy)
+
+        // The unit square the HUD camera shows.
+        osg::BoundingBox computeBoundingBox() const override {
+        return osg::BoundingBox(0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f);
+    }
+
+    void drawImplementation(osg::RenderInfo& info) const override;
+
+    // The framebuffer objects go with their contexts; a new context makes its own.
+    void releaseGLObjects(osg::State* state) const override {
+        osg::Drawable::releaseGLObjects(state);
+        if (state != nullptr) {
+            framebuffers_[state->getContextID()] = 0;
+        } else {
+            framebuffers_.setAllElementsTo(0);
+        }
+    }
+    void resizeGLObjectBuffers(unsigned int maxSize) override {
+        osg::Drawable::resizeGLObjectBuffers(maxSize);
+        framebuffers_.resize(maxSize);
+    }
+
+private:
+    osg::ref_ptr<osg::Texture2D> texture_;
+    mutable osg::buffered_value<GLuint> framebuffers_;
+};
+
+void PictureCopy::drawImplementation(osg::RenderInfo& info) const {
+    osg::State& state = *info.getState();
+    const osg::Viewport* viewport = state.getCurrentViewport();
+    const osg::GLExtensions* gl = state.get<osg::GLExtensions>();
+    if (!texture_ || viewport == nullptr || gl == nullptr || !gl->isFrameBufferObjectSupported ||
+        gl->glBlitFramebuffer == nullptr) {
+        return;
+    }
+    // Uploads the picture when it changed.
+    state.applyTextureAttribute(0, texture_.get());
+    const unsigned int context = state.getContextID();
+    const osg::Texture::TextureObject* object = texture_->getTextureObject(context);
+    const int width = texture_->getTextureWidth();
+    const int height = texture_->getTextureHeight();
+    if (object == nullptr || width <= 0 || height <= 0) {
+        return;
+    }
+    GLuint& framebuffer = framebuffers_[context];
+    if (framebuffer == 0) {
+        gl->glGenFramebuffers(1, &framebuffer);
+    }
+    GLint reading = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING_EXT, &reading);
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER_EXT, framebuffer);
+    gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D,
+                               object->id(), 0);
+    const int x = static_cast<int>(viewport->x());
+    const int y = static_cast<int>(viewport->y());
+    const int w = static_cast<int>(viewport->width());
+    const int h = static_cast<int>(viewport->height());
+    // Texel for pixel at the viewport's own size; bilinear otherwise.
+    const GLenum filter = (w == width && h == height) ? GL_NEAREST : GL_LINEAR;
+    gl->glBlitFramebuffer(0, 0, width, height, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT, filter);
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER_EXT, static_cast<GLuint>(reading));
+}
+
+} // namespace
 
 VideoBackdrop::VideoBackdrop()
     : root(new osg::Group), texture(new osg::Texture2D), image(new osg::Image) {}
@@ -17,20 +101,12 @@ void VideoBackdrop::setUpHud() {
     // than stretched to powers of two.
     texture->setDataVariance(osg::Object::DYNAMIC);
     texture->setResizeNonPowerOfTwoHint(false);
-    // No mipmaps: the picture is never minified much, and building them for every picture
-    // took a third of the rendering time in software OpenGL.
-    texture->setFilter(osg::Texture::MIN_FILTER, osg::Texture::LINEAR);
-    texture->setFilter(osg::Texture::MAG_FILTER, osg::Texture::LINEAR);
-
-    // Unit square at z = 0 with texture (0, 0) at its (0, 0) corner.
-    osg::ref_ptr<osg::Geometry> quad =
-        osg::createTexturedQuadGeometry(osg::Vec3(0.0f, 0.0f, 0.0f), osg::Vec3(1.0f, 0.0f, 0.0f),
-                                        osg::Vec3(0.0f, 1.0f, 0.0f), 0.0f, 0.0f, 1.0f, 1.0f);
-    quad->getOrCreateStateSet()->setTextureAttributeAndModes(0, texture.get(),
-                                                             osg::StateAttribute::ON);
+    // Never sampled by a shader, only copied from: no mipmaps to build for every picture.
+    texture->setFilter(osg::Texture::MIN_FILTER, osg::Texture::NEAREST);
+    texture->setFilter(osg::Texture::MAG_FILTER, osg::Texture::NEAREST);
 
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
-    geode->addDrawable(quad.get());
+    geode->addDrawable(new PictureCopy(texture.get()));
 
     osg::ref_ptr<osg::Camera> hud = new osg::Camera;
     hud->setCullingActive(false);
@@ -41,21 +117,20 @@ void VideoBackdrop::setUpHud() {
     hud->setReferenceFrame(osg::Transform::ABSOLUTE_RF);
     // Drawn inside the main camera's rendering, sorted into its render bins.
     hud->setRenderOrder(osg::Camera::NESTED_RENDER, 0);
-    // Bottom 1, top 0: y points down the window, so the buffer's first row, at texture row 0
-    // and quad edge y = 0, is drawn at the top and the picture is upright.
     hud->setProjectionMatrix(osg::Matrixd::ortho2D(0.0, 1.0, 1.0, 0.0));
     hud->addChild(geode.get());
 
     osg::StateSet* state = hud->getOrCreateStateSet();
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    // The quad lands at window depth 0.995: the video shows only where nothing nearer has
-    // been drawn, and anything drawn after it in front of it passes the depth test.
-    state->setAttributeAndModes(new osg::Depth(osg::Depth::LEQUAL, 0.99, 1.0, true),
-                                osg::StateAttribute::ON);
-    // Bin 1: after the default bin, before terrain (2) and route and targets (3).
+    // Bin 1: after the default bin, before terrain (2) and route and targets (3). The copy
+    // covers everything drawn before it.
     state->setRenderBinDetails(1, "RenderBin", osg::StateSet::USE_RENDERBIN_DETAILS);
 
     root->addChild(hud.get());
+}
+
+void VideoBackdrop::placeBehind(osg::Camera& sceneCamera) const {
+    sceneCamera.setClearDepth(kDepth);
 }
 
 void VideoBackdrop::setFrame(const unsigned char* pixels, int width, int height) {
@@ -63,28 +138,6 @@ void VideoBackdrop::setFrame(const unsigned char* pixels, int width, int height)
     image->setImage(width, height, 1, GL_RGBA, GL_BGRA, GL_UNSIGNED_BYTE,
                     const_cast<unsigned char*>(pixels), osg::Image::NO_DELETE, 1, 0);
     texture->setImage(image.get());
-    if (width != pictureWidth_ || height != pictureHeight_) {
-        pictureWidth_ = width;
-        pictureHeight_ = height;
-        chooseFilter();
-    }
-}
-
-void VideoBackdrop::setDisplaySize(int width, int height) {
-    if (width != displayWidth_ || height != displayHeight_) {
-        displayWidth_ = width;
-        displayHeight_ = height;
-        chooseFilter();
-    }
-}
-
-void VideoBackdrop::chooseFilter() {
-    // Texel centres on pixel centres: bilinear filtering would give the same colours at
-    // several times the cost per pixel.
-    const bool oneToOne = pictureWidth_ == displayWidth_ && pictureHeight_ == displayHeight_;
-    const auto filter = oneToOne ? osg::Texture::NEAREST : osg::Texture::LINEAR;
-    texture->setFilter(osg::Texture::MIN_FILTER, filter);
-    texture->setFilter(osg::Texture::MAG_FILTER, filter);
 }
 
 } // namespace skyframe

@@ -77,6 +77,31 @@ TEST(Registration, HoveringFlightOverlayLiesOnTheVideo) {
     checkRegistration(measure(run.shots.at(snapshotKey(1.5)), kSnapshotArea), 1, 2);
 }
 
+// A video smaller than the window is scaled up to it (bilinearly): upright, the same
+// picture, the overlay still on its rings.
+TEST(Registration, SmallerVideoIsScaledToTheWindowAndRegistered) {
+    std::vector<std::string> options = kCommonFlightOptions;
+    options.insert(options.end(), {"--hover", "33.49756,-115.89876,5000", "--heading", "0",
+                                   "--size", "640x360", "--duration", "4",
+                                   // 30 pixels in the window, as the measure expects.
+                                   "--ring-radius", "15"});
+    const fs::path flight = simulate("hover-small", options);
+    const ViewerRun run = runViewerAt(
+        {flight.string(), kMission.string(), kTargets.string(), "no-terrain.osgb"}, {1.5});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.shots.count(snapshotKey(1.5)), 1u) << run.err;
+    const RgbImage& shot = run.shots.at(snapshotKey(1.5));
+    // The simulator's digits, twice their size in the window.
+    skyframe::RgbImage video(kWindowWidth, kWindowHeight);
+    for (int y = 0; y < kWindowHeight; ++y) {
+        std::copy_n(shot.at(0, y), 3 * kWindowWidth, video.at(0, y));
+    }
+    const std::optional<int> number = readFrameNumber(video, 2 * frameNumberScale(360));
+    ASSERT_TRUE(number.has_value());
+    EXPECT_NEAR(*number, 45, 1); // 1.5 s at 30 pictures a second
+    checkRegistration(measure(shot, kSnapshotArea), 1, 2);
+}
+
 TEST(Registration, MovingFlightOverlayKeepsUpWithTheVideo) {
     // 400 m/s: one frame of lag between overlay and video would put the waypoint spheres
     // about 5 pixels off their rings.

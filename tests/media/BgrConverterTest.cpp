@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace skyframe {
@@ -63,6 +64,37 @@ TEST(BgrConverter, AwkwardSizesConvertWithinTheirBuffer) {
         // writes past the last row stays well inside the buffer.
         for (int i = kBgrPadding / 2; i < kBgrPadding; ++i) {
             ASSERT_EQ(bgr[packed + static_cast<size_t>(i)], 0) << "spare byte " << i;
+        }
+    }
+}
+
+// Rows stored bottom first are the rows stored top first in reverse, byte for byte, at the
+// awkward sizes too: the scaler's overrun past a row's end must not reach a row it has
+// already written when it steps backwards.
+TEST(BgrConverter, BottomFirstRowsAreTheTopFirstRowsReversed) {
+    const std::vector<std::pair<int, int>> sizes = {{360, 240}, {352, 240}, {361, 239},
+                                                    {3, 5},     {1, 1},     {1280, 720}};
+    for (const auto& [w, h] : sizes) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        FramePtr picture = flatPicture(w, h, 126, 128, 128);
+        ASSERT_TRUE(picture);
+        // A different grey on every row, and a ramp along it, so rows cannot be confused.
+        for (int y = 0; y < h; ++y) {
+            uint8_t* row = picture->data[0] + static_cast<ptrdiff_t>(y) * picture->linesize[0];
+            for (int x = 0; x < w; ++x) {
+                row[x] = static_cast<uint8_t>(16 + (y * 7 + x) % 220);
+            }
+        }
+        BgrConverter topFirst;
+        BgrConverter bottomFirst(RowOrder::BottomFirst);
+        const uint8_t* top = topFirst.convert(*picture);
+        const uint8_t* bottom = bottomFirst.convert(*picture);
+        ASSERT_NE(top, nullptr);
+        ASSERT_NE(bottom, nullptr);
+        const size_t rowBytes = static_cast<size_t>(w) * kBgrBytesPerPixel;
+        for (int y = 0; y < h; ++y) {
+            ASSERT_EQ(std::memcmp(top + y * rowBytes, bottom + (h - 1 - y) * rowBytes, rowBytes), 0)
+                << "picture row " << y;
         }
     }
 }
