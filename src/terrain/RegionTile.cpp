@@ -264,4 +264,16 @@ osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& 
     return lod;
 }
 
+osg::ref_ptr<osg::Node> buildTileFile(const CellPosts& cell, const CellFrame& frame,
+                                      const TileFile& file, osg::BoundingSphered* bound) {
+    if (file.tiles.size() == 1) {
+        return buildRegionTile(cell, frame, file.tiles.front(), bound);
+    }
+    osg::ref_ptr<osg::Group> group = new osg::Group;
+    for (const QuadTile& tile : file.tiles) {
+        group->addChild(buildRegionTile(cell, frame, tile).get());
+    }
+    return group;
+}
+
 } // namespace skyframe

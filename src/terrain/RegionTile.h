@@ -56,4 +56,10 @@ osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& 
 
 constexpr double kBlockMetres = 20000.0;
 
+// The scene of one tile file: its tile, or a group of its tiles in their order. `bound`
+// receives the bounding sphere of a file of one tile (the top file) and is left alone
+// otherwise.
+osg::ref_ptr<osg::Node> buildTileFile(const CellPosts& cell, const CellFrame& frame,
+                                      const TileFile& file, osg::BoundingSphered* bound = nullptr);
+
 } // namespace skyframe

@@ -3,6 +3,7 @@
 #include "terrain/CellGrid.h"
 #include "terrain/CellName.h"
 #include "terrain/DtedRaster.h"
+#include "terrain/OsgbBytes.h"
 #include "terrain/RegionCell.h"
 #include "terrain/RegionQuadtree.h"
 #include "terrain/RegionStore.h"
@@ -81,16 +82,7 @@ CellPlan planCell(const std::string& outDir, const std::string& cellPath,
 // Builds, serialises and writes one file of a cell; its entry in the manifest.
 FileEntry writeTileFile(const CellPosts& cell, const CellFrame& frame, const TileFile& file,
                         const std::string& folder, osg::BoundingSphered* bound) {
-    osg::ref_ptr<osg::Node> node;
-    if (file.tiles.size() == 1) {
-        node = buildRegionTile(cell, frame, file.tiles.front(), bound);
-    } else {
-        osg::ref_ptr<osg::Group> group = new osg::Group;
-        for (const QuadTile& tile : file.tiles) {
-            group->addChild(buildRegionTile(cell, frame, tile).get());
-        }
-        node = group;
-    }
+    const osg::ref_ptr<osg::Node> node = buildTileFile(cell, frame, file, bound);
     const std::string path = (fs::path(folder) / file.name).string();
     const std::string bytes = osgbBytes(*node, "\"" + path + "\"");
     writeFileAtomically(path, bytes);
