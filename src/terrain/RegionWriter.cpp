@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cctype>
 #include <cfloat>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -164,6 +165,13 @@ void removeLeftovers(const std::string& outDir, const std::optional<CellRecord>&
     }
 }
 
+// "2", "2.5": as few digits as the value needs.
+std::string shortNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 bool isDtedName(const fs::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -192,8 +200,7 @@ std::string regionOptionsText(const RegionOptions& options, int rows, int column
            (options.heights == HeightReference::Ellipsoid ? "ellipsoid" : "msl") +
            " posts=" + std::to_string(columns) + "x" + std::to_string(rows) +
            " intervals=" + std::to_string(kTileIntervals) +
-           " tolerance=" + std::to_string(static_cast<int>(kPixelTolerance)) +
-           " format=" + std::to_string(kTileFormat);
+           " tolerance=" + shortNumber(kPixelTolerance) + " format=" + std::to_string(kTileFormat);
 }
 
 RegionCellResult tileRegionCell(const std::string& outDir, const std::string& cellPath,
