@@ -144,12 +144,8 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
 osg::ref_ptr<osg::PrimitiveSet> elements(GLenum mode, const std::vector<unsigned>& indices,
                                          std::size_t vertices) {
     if (vertices <= 0xFFFF) {
-        osg::ref_ptr<osg::DrawElementsUShort> set = new osg::DrawElementsUShort(mode);
-        set->reserve(indices.size());
-        for (unsigned i : indices) {
-            set->push_back(static_cast<GLushort>(i));
-        }
-        return set;
+        // Every index fits 16 bits; one pass of the range constructor narrows them all.
+        return new osg::DrawElementsUShort(mode, indices.begin(), indices.end());
     }
     return new osg::DrawElementsUInt(mode, indices.begin(), indices.end());
 }
