@@ -1,21 +1,14 @@
 #include "terrain/RegionStore.h"
 
-#include <osg/Geometry>
-#include <osg/MatrixTransform>
-#include <osg/PagedLOD>
-#include <osgDB/Registry>
-
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cfloat>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
@@ -28,26 +21,7 @@ namespace {
 
 constexpr const char* kRecordHeader = "skyframe terrain cell 1";
 
-osgDB::ReaderWriter& osgbWriter() {
-    static std::mutex mutex;
-    const std::lock_guard<std::mutex> lock(mutex);
-    osgDB::ReaderWriter* writer = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
-    if (writer == nullptr) {
-        throw std::runtime_error("OpenSceneGraph has no writer for .osgb files");
-    }
-    return *writer;
-}
-
 } // namespace
-
-std::string osgbBytes(const osg::Node& node, const std::string& what) {
-    std::ostringstream out(std::ios::binary);
-    const osgDB::ReaderWriter::WriteResult result = osgbWriter().writeNode(node, out);
-    if (!result.success()) {
-        throw std::runtime_error("cannot write " + what + " as .osgb: " + result.message());
-    }
-    return out.str();
-}
 
 std::uint32_t crc32Of(const std::string& bytes) {
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -165,28 +139,6 @@ std::string manifestText(const std::vector<CellRecord>& cells, const FileEntry& 
         text += entryLine(file) + '\n';
     }
     return text;
-}
-
-void prepareOsgbWriter() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // One node of every type the tiles use.
-        osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
-        geometry->setVertexArray(new osg::Vec3Array(3));
-        const GLushort shortIndices[] = {0, 1, 2};
-        const GLuint indices[] = {0, 1, 2};
-        geometry->addPrimitiveSet(new osg::DrawElementsUShort(GL_TRIANGLES, 3, shortIndices));
-        geometry->addPrimitiveSet(new osg::DrawElementsUInt(GL_TRIANGLES, 3, indices));
-        osg::ref_ptr<osg::MatrixTransform> transform = new osg::MatrixTransform;
-        transform->addChild(geometry.get());
-        osg::ref_ptr<osg::PagedLOD> lod = new osg::PagedLOD;
-        lod->addChild(transform.get(), 0.0f, 1.0f);
-        lod->setFileName(1, "x.osgb");
-        lod->setRange(1, 1.0f, FLT_MAX);
-        osg::ref_ptr<osg::Group> group = new osg::Group;
-        group->addChild(lod.get());
-        osgbBytes(*group, "a test scene");
-    });
 }
 
 } // namespace skyframe

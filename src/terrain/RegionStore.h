@@ -5,7 +5,6 @@
 // that a reader can check a file before it loads it.
 
 #include <osg/BoundingSphere>
-#include <osg/Node>
 
 #include <cstdint>
 #include <optional>
@@ -13,11 +12,6 @@
 #include <vector>
 
 namespace skyframe {
-
-// A scene graph as the bytes of an .osgb file. The bytes depend on nothing but the graph, so
-// the same graph always gives the same file. Throws std::runtime_error when OpenSceneGraph
-// cannot write it (`what` names it).
-std::string osgbBytes(const osg::Node& node, const std::string& what);
 
 // zlib's CRC-32 of bytes.
 std::uint32_t crc32Of(const std::string& bytes);
@@ -59,8 +53,5 @@ constexpr const char* kRootName = "terrain.osgb";
 // The manifest text: the header, one comment line per cell with its options, then one
 // entry line per file, sorted by path.
 std::string manifestText(const std::vector<CellRecord>& cells, const FileEntry& root);
-
-// Makes sure the osgb writer's serializers are loaded before threads write at once.
-void prepareOsgbWriter();
 
 } // namespace skyframe

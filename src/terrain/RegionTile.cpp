@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <map>
 
 namespace skyframe {
 
@@ -16,20 +17,36 @@ namespace {
 // Metres per degree of latitude, near enough to size blocks.
 constexpr double kMetresPerDegree = 111320.0;
 
+// i / n for i = 0 ... n, kept per n: tileError divides once per interval length instead of
+// once per post, with the same quotients.
+using Fractions = std::map<int, std::vector<double>>;
+const std::vector<double>& fractions(int n, Fractions& cache) {
+    std::vector<double>& f = cache[n];
+    if (f.empty()) {
+        for (int i = 0; i <= n; ++i) {
+            f.push_back(static_cast<double>(i) / n);
+        }
+    }
+    return f;
+}
+
 // Largest distance between the posts of one sample interval and the two triangles over it.
-double intervalError(const CellPosts& cell, int ra, int rb, int ca, int cb) {
+double intervalError(const CellPosts& cell, int ra, int rb, int ca, int cb, Fractions& cache) {
     const double h00 = cell.at(ra, ca), h01 = cell.at(ra, cb);
     const double h10 = cell.at(rb, ca), h11 = cell.at(rb, cb);
+    const std::vector<double>& us = fractions(rb - ra, cache);
+    const std::vector<double>& vs = fractions(cb - ca, cache);
     double worst = 0.0;
     for (int r = ra; r <= rb; ++r) {
-        const double u = static_cast<double>(r - ra) / (rb - ra);
+        const double u = us[static_cast<std::size_t>(r - ra)];
+        // Each interval is cut along its north-east to south-west diagonal.
+        const double north = h00 + u * (h10 - h00), south = h11 + (1.0 - u) * (h01 - h11);
+        const float* posts = &cell.heights[static_cast<std::size_t>(r) * cell.columns];
         for (int c = ca; c <= cb; ++c) {
-            const double v = static_cast<double>(c - ca) / (cb - ca);
-            // Each interval is cut along its north-east to south-west diagonal.
-            const double surface = u + v <= 1.0
-                                       ? h00 + u * (h10 - h00) + v * (h01 - h00)
-                                       : h11 + (1.0 - u) * (h01 - h11) + (1.0 - v) * (h10 - h11);
-            worst = std::max(worst, std::abs(cell.at(r, c) - surface));
+            const double v = vs[static_cast<std::size_t>(c - ca)];
+            const double surface =
+                u + v <= 1.0 ? north + v * (h01 - h00) : south + (1.0 - v) * (h10 - h11);
+            worst = std::max(worst, std::abs(posts[c] - surface));
         }
     }
     return worst;
@@ -95,6 +112,7 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
                             const std::vector<int>& rows, const std::vector<int>& columns) {
     BlockGeometry block;
     const int nr = static_cast<int>(rows.size()), nc = static_cast<int>(columns.size());
+    block.points.reserve(static_cast<std::size_t>(nr) * nc + 2 * (nr + nc)); // grid, skirts
     for (int r : rows) {
         for (int c : columns) {
             block.points.push_back(ecefAt(frame.rows[r], frame.columns[c], cell.at(r, c)));
@@ -126,12 +144,8 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
 osg::ref_ptr<osg::PrimitiveSet> elements(GLenum mode, const std::vector<unsigned>& indices,
                                          std::size_t vertices) {
     if (vertices <= 0xFFFF) {
-        osg::ref_ptr<osg::DrawElementsUShort> set = new osg::DrawElementsUShort(mode);
-        set->reserve(indices.size());
-        for (unsigned i : indices) {
-            set->push_back(static_cast<GLushort>(i));
-        }
-        return set;
+        // Every index fits 16 bits; one pass of the range constructor narrows them all.
+        return new osg::DrawElementsUShort(mode, indices.begin(), indices.end());
     }
     return new osg::DrawElementsUInt(mode, indices.begin(), indices.end());
 }
@@ -184,11 +198,12 @@ CellFrame::CellFrame(const CellPosts& cell) {
 double tileError(const CellPosts& cell, const std::vector<int>& rowPosts,
                  const std::vector<int>& columnPosts) {
     double worst = 0.0;
+    Fractions cache;
     for (std::size_t k = 0; k + 1 < rowPosts.size(); ++k) {
         for (std::size_t j = 0; j + 1 < columnPosts.size(); ++j) {
             if (rowPosts[k + 1] - rowPosts[k] > 1 || columnPosts[j + 1] - columnPosts[j] > 1) {
                 worst = std::max(worst, intervalError(cell, rowPosts[k], rowPosts[k + 1],
-                                                      columnPosts[j], columnPosts[j + 1]));
+                                                      columnPosts[j], columnPosts[j + 1], cache));
             }
         }
     }
@@ -262,6 +277,18 @@ osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& 
     lod->setRange(1, static_cast<float>(threshold), FLT_MAX);
     lod->setNumChildrenThatCannotBeExpired(1);
     return lod;
+}
+
+osg::ref_ptr<osg::Node> buildTileFile(const CellPosts& cell, const CellFrame& frame,
+                                      const TileFile& file, osg::BoundingSphered* bound) {
+    if (file.tiles.size() == 1) {
+        return buildRegionTile(cell, frame, file.tiles.front(), bound);
+    }
+    osg::ref_ptr<osg::Group> group = new osg::Group;
+    for (const QuadTile& tile : file.tiles) {
+        group->addChild(buildRegionTile(cell, frame, tile).get());
+    }
+    return group;
 }
 
 } // namespace skyframe

@@ -3,6 +3,7 @@
 #include "terrain/CellGrid.h"
 #include "terrain/CellName.h"
 #include "terrain/DtedRaster.h"
+#include "terrain/OsgbBytes.h"
 #include "terrain/RegionCell.h"
 #include "terrain/RegionQuadtree.h"
 #include "terrain/RegionStore.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cctype>
 #include <cfloat>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -81,16 +83,7 @@ CellPlan planCell(const std::string& outDir, const std::string& cellPath,
 // Builds, serialises and writes one file of a cell; its entry in the manifest.
 FileEntry writeTileFile(const CellPosts& cell, const CellFrame& frame, const TileFile& file,
                         const std::string& folder, osg::BoundingSphered* bound) {
-    osg::ref_ptr<osg::Node> node;
-    if (file.tiles.size() == 1) {
-        node = buildRegionTile(cell, frame, file.tiles.front(), bound);
-    } else {
-        osg::ref_ptr<osg::Group> group = new osg::Group;
-        for (const QuadTile& tile : file.tiles) {
-            group->addChild(buildRegionTile(cell, frame, tile).get());
-        }
-        node = group;
-    }
+    const osg::ref_ptr<osg::Node> node = buildTileFile(cell, frame, file, bound);
     const std::string path = (fs::path(folder) / file.name).string();
     const std::string bytes = osgbBytes(*node, "\"" + path + "\"");
     writeFileAtomically(path, bytes);
@@ -172,6 +165,13 @@ void removeLeftovers(const std::string& outDir, const std::optional<CellRecord>&
     }
 }
 
+// "2", "2.5": as few digits as the value needs.
+std::string shortNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 bool isDtedName(const fs::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -200,8 +200,7 @@ std::string regionOptionsText(const RegionOptions& options, int rows, int column
            (options.heights == HeightReference::Ellipsoid ? "ellipsoid" : "msl") +
            " posts=" + std::to_string(columns) + "x" + std::to_string(rows) +
            " intervals=" + std::to_string(kTileIntervals) +
-           " tolerance=" + std::to_string(static_cast<int>(kPixelTolerance)) +
-           " format=" + std::to_string(kTileFormat);
+           " tolerance=" + shortNumber(kPixelTolerance) + " format=" + std::to_string(kTileFormat);
 }
 
 RegionCellResult tileRegionCell(const std::string& outDir, const std::string& cellPath,

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 
 namespace skyframe {
 namespace {
@@ -136,6 +137,52 @@ TEST(RegionTile, EveryIntervalIsTwoUpwardTrianglesCutAlongTheSameDiagonal) {
     }
     // Skirts: two triangles per sample interval along each of the four edges.
     EXPECT_EQ(walls, 2 * 2 * ((cell.rows - 1) + (cell.columns - 1)));
+}
+
+// A 9 x 9 grid of one arc-second posts whose heights are `height(row, column)`.
+CellPosts gridCell(const std::function<double(int, int)>& height) {
+    CellPosts cell;
+    cell.rows = cell.columns = 9;
+    cell.north = 33.5;
+    cell.west = -115.5;
+    cell.latStep = cell.lonStep = 1.0 / 3600;
+    for (int r = 0; r < cell.rows; ++r) {
+        for (int c = 0; c < cell.columns; ++c) {
+            cell.heights.push_back(static_cast<float>(height(r, c)));
+        }
+    }
+    return cell;
+}
+
+TEST(RegionTile, TheErrorIsTheLargestDistanceOfAPostFromTheSampledTriangles) {
+    auto plane = [](int r, int c) { return 100.0 + 3.0 * r - 2.0 * c; };
+    const std::vector<int> every2{0, 2, 4, 6, 8}, every4{0, 4, 8};
+    struct Case {
+        const char* what;
+        std::function<double(int, int)> height;
+        std::vector<int> posts; // sampled along both axes
+        double error;           // metres
+    };
+    const Case cases[] = {
+        {"a plane, whatever the sampling", plane, every4, 0.0},
+        // An unsampled post 25 m above the plane that every triangle lies in.
+        {"a bump between samples",
+         [&](int r, int c) { return plane(r, c) + (r == 3 && c == 5 ? 25.0 : 0.0); }, every2, 25.0},
+        // A sampled post 24 m up lifts the triangles that meet it; the posts around it lie
+        // half way between it and samples on the plane, 12 m below those triangles.
+        {"a bump on a sample",
+         [&](int r, int c) { return plane(r, c) + (r == 4 && c == 4 ? 24.0 : 0.0); }, every2, 12.0},
+        // Linear interpolation of k x^2 over an interval of s posts is k s^2 / 4 off at
+        // its middle: 0.5 * 16 / 4.
+        {"a parabola across the columns", [](int, int c) { return 0.5 * c * c; }, every4, 2.0},
+        {"a parabola down the rows", [](int r, int) { return 0.5 * r * r; }, every4, 2.0},
+        {"every post sampled", [](int r, int c) { return 0.5 * r * r + c * c * c; },
+         std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}, 0.0},
+    };
+    for (const Case& c : cases) {
+        const CellPosts cell = gridCell(c.height);
+        EXPECT_NEAR(tileError(cell, c.posts, c.posts), c.error, 1e-4) << c.what;
+    }
 }
 
 } // namespace

@@ -146,6 +146,16 @@ TEST(RegionTool, ATileIsRewrittenOnlyWhenMissingOlderThanItsCellOrOfOtherOptions
         {"other heights", [] {}, " --heights msl", files},
         {"the same heights again", [] {}, " --heights msl", 0},
         {"back to ellipsoid heights", [] {}, "", files},
+        // Tiles of the 2-pixel tolerance of earlier versions: a tolerance that is not a
+        // whole number must not be cut to one in the options compared.
+        {"tiles of an earlier screen-space tolerance",
+         [&] {
+             const std::string record = out + "/n33_w116/cell.record";
+             const std::string text = testing::readText(record);
+             std::ofstream(record)
+                 << std::regex_replace(text, std::regex("tolerance=[0-9.]+"), "tolerance=2");
+         },
+         "", files},
         {"the cell newer than its tiles",
          [&] {
              fs::last_write_time(cell, fs::file_time_type::clock::now() + std::chrono::seconds(2));
