@@ -35,7 +35,7 @@ fi
 if [ -f "$tree" ]; then
     step "terrain tree $tree (already made)"
 else
-    step "terrain tiles and their root in $out/region (about 440 MB)"
+    step "terrain tiles and their root in $out/region (about 310 MB)"
     "$tiler" region "$out/region" "$cell"
 fi
 
