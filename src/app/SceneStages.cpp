@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Route and targets are drawn last, after the video (bin 1) and the terrain (bin 2).
+// Route and targets are drawn last, after the video (drawn first) and the terrain (bin 2).
 void drawInBin(osg::Node& node, int bin) {
     node.getOrCreateStateSet()->setRenderBinDetails(bin, "RenderBin",
                                                     osg::StateSet::USE_RENDERBIN_DETAILS);

@@ -122,9 +122,8 @@ void VideoBackdrop::setUpHud() {
 
     osg::StateSet* state = hud->getOrCreateStateSet();
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
-    // Bin 1: after the default bin, before terrain (2) and route and targets (3). The copy
-    // covers everything drawn before it.
-    state->setRenderBinDetails(1, "RenderBin", osg::StateSet::USE_RENDERBIN_DETAILS);
+    // First of all, before the default bin, the terrain (2) and route and targets (3).
+    state->setRenderBinDetails(kBin, "RenderBin", osg::StateSet::USE_RENDERBIN_DETAILS);
 
     root->addChild(hud.get());
 }

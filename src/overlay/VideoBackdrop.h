@@ -22,6 +22,9 @@ public:
     // Window depth of the picture: the scene shows only where it is nearer (up to about
     // 30 km with the viewer's near and far planes).
     static constexpr double kDepth = 0.995;
+    // The render bin the copy is drawn in: before any other, since a copy overwrites whatever
+    // lies under it, where the quad's depth test spared nearer geometry drawn before it.
+    static constexpr int kBin = -1000;
 
     VideoBackdrop();
 
