@@ -12,7 +12,7 @@ libgdal-dev gdal-bin libproj-dev proj-data proj-bin
 libeigen3-dev librapidxml-dev zlib1g-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xvfb xauth x11-apps x11-utils imagemagick xdotool
-libgl1-mesa-dri libglx-mesa0 mesa-utils
+libgl1-mesa-dri libglx-mesa0 mesa-utils libglvnd-dev
 fonts-liberation
 python3 strace
 "
