@@ -1,7 +1,6 @@
 #include "app/Offscreen.h"
 
 #include <osg/GL>
-#include <osg/RenderInfo>
 
 #include <cerrno>
 #include <chrono>
@@ -144,10 +143,9 @@ struct FrameReadBack::AtStart : osg::Camera::DrawCallback {
 
 struct FrameReadBack::AtEnd : osg::Camera::DrawCallback {
     explicit AtEnd(FrameReadBack& owner) : owner_(owner) {}
-    void operator()(osg::RenderInfo& renderInfo) const override {
+    void operator()(osg::RenderInfo&) const override {
         glFlush();
         owner_.pending_ = true;
-        owner_.context_ = renderInfo.getState()->getGraphicsContext();
     }
     FrameReadBack& owner_;
 };
@@ -158,6 +156,7 @@ FrameReadBack::FrameReadBack(int width, int height)
 }
 
 void FrameReadBack::attach(osg::Camera& camera) {
+    context_ = camera.getGraphicsContext();
     camera.setInitialDrawCallback(new AtStart(*this));
     camera.setFinalDrawCallback(new AtEnd(*this));
 }

@@ -46,8 +46,8 @@ osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height);
 class FrameReadBack : public osg::Referenced {
 public:
     FrameReadBack(int width, int height);
-    // As the camera's initial and final draw callbacks: the final one runs after its nested
-    // and post-render cameras have drawn too.
+    // As the camera's initial and final draw callbacks (the final one runs after its nested
+    // and post-render cameras have drawn too). The camera has its graphics context already.
     void attach(osg::Camera& camera);
     // True once after each frame whose drawing read back the frame before it into image().
     bool takeReady();
@@ -69,7 +69,7 @@ private:
     int height_;
     bool pending_ = false; // a frame has been drawn and not read back
     bool ready_ = false;
-    osg::observer_ptr<osg::GraphicsContext> context_; // the one the last frame was drawn in
+    osg::observer_ptr<osg::GraphicsContext> context_; // the camera's
     double seconds_ = 0.0;
 };
 

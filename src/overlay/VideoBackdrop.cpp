@@ -26,10 +26,8 @@ public:
     }
     PictureCopy(const PictureCopy& other, const osg::CopyOp& op)
         : osg::Drawable(other, op), texture_(other.texture_) {}
-    META_Object(skyframe, PictureCopy)
-
-        // The unit square the HUD camera shows.
-        osg::BoundingBox computeBoundingBox() const override {
+    // The unit square the HUD camera shows.
+    osg::BoundingBox computeBoundingBox() const override {
         return osg::BoundingBox(0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f);
     }
 
@@ -52,6 +50,12 @@ public:
 private:
     osg::ref_ptr<osg::Texture2D> texture_;
     mutable osg::buffered_value<GLuint> framebuffers_;
+
+public:
+    // Last: the macro's definitions end without a semicolon, which the formatter misreads.
+    // clang-format off
+    META_Object(skyframe, PictureCopy)
+    // clang-format on
 };
 
 void PictureCopy::drawImplementation(osg::RenderInfo& info) const {
