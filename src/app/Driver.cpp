@@ -35,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace skyframe {
 
@@ -132,18 +133,19 @@ void placeCamera(osgViewer::Viewer& viewer, Surface& surface) {
     osg::Camera* camera = viewer.getCamera();
     camera->setGraphicsContext(surface.offscreen.get());
     camera->setViewport(0, 0, surface.width, surface.height);
-    camera->setDrawBuffer(GL_BACK);
-    camera->setReadBuffer(GL_BACK);
     // The read-back runs inside the frame, on the thread that draws it.
     viewer.setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
 }
 
-void makeViewer(osg::Node* scene, Surface& surface) {
+// `overlays`: the cameras drawn after the scene (status line, frame centre), which an
+// off-screen surface's read-back must see too.
+void makeViewer(osg::Node* scene, Surface& surface, const std::vector<osg::Camera*>& overlays) {
     osg::ref_ptr<osgViewer::Viewer> viewer = new osgViewer::Viewer;
     // Left to itself, a single-threaded viewer pins the main thread to the first core, and
     // every thread started from it afterwards inherits that: the video decoder's, the
     // export's encoder and libx264's own would all share one core while the others idle.
     viewer->setUseConfigureAffinity(false);
+    viewer->setRealizeOperation(texturesInPixelOrder());
     viewer->setSceneData(scene);
     placeCamera(*viewer, surface);
     // The projection set per picture keeps its own near and far planes.
@@ -153,6 +155,9 @@ void makeViewer(osg::Node* scene, Surface& surface) {
     if (surface.offscreen) {
         surface.readBack = new FrameReadBack(surface.width, surface.height);
         surface.readBack->attach(*camera);
+        for (osg::Camera* overlay : overlays) {
+            surface.readBack->attachOverlay(*overlay);
+        }
     }
     viewer->realize();
     surface.viewer = viewer;
@@ -398,7 +403,7 @@ int playOn(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop, 
     top->addChild(backdrop.root.get());
     top->addChild(selfCheck.camera());
     top->addChild(hud.camera());
-    makeViewer(top.get(), surface);
+    makeViewer(top.get(), surface, {selfCheck.camera(), hud.camera()});
     osgViewer::Viewer& viewer = *surface.viewer;
     backdrop.placeBehind(*viewer.getCamera());
     if (!viewer.isRealized()) {

@@ -1,6 +1,9 @@
 #include "app/Offscreen.h"
 
 #include <osg/GL>
+#include <osg/GLExtensions>
+#include <osg/RenderInfo>
+#include <osg/State>
 
 #include <cerrno>
 #include <chrono>
@@ -132,9 +135,9 @@ osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height) {
 
 struct FrameReadBack::AtStart : osg::Camera::DrawCallback {
     explicit AtStart(FrameReadBack& owner) : owner_(owner) {}
-    void operator()(osg::RenderInfo&) const override {
+    void operator()(osg::RenderInfo& info) const override {
         if (owner_.pending_) {
-            owner_.read();
+            owner_.read(*info.getState());
             owner_.ready_ = true;
         }
     }
@@ -151,14 +154,38 @@ struct FrameReadBack::AtEnd : osg::Camera::DrawCallback {
 };
 
 FrameReadBack::FrameReadBack(int width, int height)
-    : image_(new osg::Image), width_(width), height_(height) {
+    : image_(new osg::Image), colour_(new osg::Texture2D), reader_(new osg::FrameBufferObject),
+      width_(width), height_(height) {
     image_->allocateImage(width, height, 1, GL_BGRA, GL_UNSIGNED_BYTE);
+    // Laid out as the video's own texture is (B, G, R, A bytes), so that Mesa copies the
+    // video into it as a plain copy of memory.
+    colour_->setTextureSize(width, height);
+    colour_->setInternalFormat(GL_RGBA);
+    colour_->setSourceFormat(GL_BGRA);
+    colour_->setSourceType(GL_UNSIGNED_BYTE);
+    colour_->setFilter(osg::Texture::MIN_FILTER, osg::Texture::NEAREST);
+    colour_->setFilter(osg::Texture::MAG_FILTER, osg::Texture::NEAREST);
+    colour_->setResizeNonPowerOfTwoHint(false);
+    reader_->setAttachment(osg::Camera::COLOR_BUFFER, osg::FrameBufferAttachment(colour_.get()));
 }
 
 void FrameReadBack::attach(osg::Camera& camera) {
     context_ = camera.getGraphicsContext();
+    // Drawn into a framebuffer object rather than the pixel buffer's own: the video is then
+    // copied into it with the same row order as its texture's, which Mesa does as a copy of
+    // memory where the window system's flipped rows need a shader run over every pixel.
+    camera.setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
+    camera.attach(osg::Camera::COLOR_BUFFER, colour_.get());
+    camera.attach(osg::Camera::DEPTH_BUFFER, GL_DEPTH_COMPONENT24);
     camera.setInitialDrawCallback(new AtStart(*this));
     camera.setFinalDrawCallback(new AtEnd(*this));
+}
+
+void FrameReadBack::attachOverlay(osg::Camera& camera) {
+    // Its own framebuffer object over the same colour: left to draw into the pixel buffer,
+    // it would miss the picture that is read back.
+    camera.setRenderTargetImplementation(osg::Camera::FRAME_BUFFER_OBJECT);
+    camera.attach(osg::Camera::COLOR_BUFFER, colour_.get());
 }
 
 bool FrameReadBack::takeReady() {
@@ -175,16 +202,20 @@ bool FrameReadBack::readLast() {
     if (!pending_ || !context_.lock(context) || !context->makeCurrent()) {
         return false;
     }
-    read();
+    read(*context->getState());
     context->releaseContext();
     return true;
 }
 
-void FrameReadBack::read() {
+void FrameReadBack::read(osg::State& state) {
     const auto start = std::chrono::steady_clock::now();
-    // The camera draws into and reads from the back buffer. BGRA is the buffer's own layout for
-    // Mesa's software rasteriser: a copy, no conversion.
+    const osg::GLExtensions* gl = state.get<osg::GLExtensions>();
+    GLint reading = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING_EXT, &reading);
+    reader_->apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
+    // BGRA is the buffer's own layout for Mesa's software rasteriser: a copy, no conversion.
     image_->readPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE);
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER_EXT, static_cast<GLuint>(reading));
     pending_ = false;
     seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

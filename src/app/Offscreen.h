@@ -5,8 +5,10 @@
 // into it.
 
 #include <osg/Camera>
+#include <osg/FrameBufferObject>
 #include <osg/GraphicsContext>
 #include <osg/Image>
+#include <osg/Texture2D>
 #include <osg/observer_ptr>
 
 #include <string>
@@ -46,9 +48,13 @@ osg::ref_ptr<osg::GraphicsContext> makeOffscreenContext(int width, int height);
 class FrameReadBack : public osg::Referenced {
 public:
     FrameReadBack(int width, int height);
-    // As the camera's initial and final draw callbacks (the final one runs after its nested
-    // and post-render cameras have drawn too). The camera has its graphics context already.
+    // Makes the camera draw into a framebuffer object of width x height pixels (colour and
+    // depth) and reads it back through its initial and final draw callbacks (the final one
+    // runs after its nested and post-render cameras have drawn too). The camera has its
+    // graphics context already.
     void attach(osg::Camera& camera);
+    // A camera drawn after the attached one (post-render) draws into the same picture.
+    void attachOverlay(osg::Camera& camera);
     // True once after each frame whose drawing read back the frame before it into image().
     bool takeReady();
     // After the last frame: its picture in image(), read back now (its context made current
@@ -62,9 +68,11 @@ public:
 private:
     struct AtStart;
     struct AtEnd;
-    void read();
+    void read(osg::State& state);
 
     osg::ref_ptr<osg::Image> image_;
+    osg::ref_ptr<osg::Texture2D> colour_;         // what the camera draws into
+    osg::ref_ptr<osg::FrameBufferObject> reader_; // reads it back
     int width_;
     int height_;
     bool pending_ = false; // a frame has been drawn and not read back

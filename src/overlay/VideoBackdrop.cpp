@@ -143,4 +143,27 @@ void VideoBackdrop::setFrame(const unsigned char* pixels, int width, int height)
     texture->setImage(image.get());
 }
 
+namespace {
+
+struct TexturesInPixelOrder : osg::GraphicsOperation {
+    TexturesInPixelOrder() : osg::GraphicsOperation("TexturesInPixelOrder", false) {}
+    void operator()(osg::GraphicsContext* context) override {
+        osg::State* state = context != nullptr ? context->getState() : nullptr;
+        if (state == nullptr) {
+            return;
+        }
+        state->initializeExtensionProcs();
+        if (osg::GLExtensions* gl = osg::GLExtensions::Get(state->getContextID(), true)) {
+            // glTexImage2D instead: Mesa then keeps the order the pixels come in.
+            gl->isTextureStorageEnabled = false;
+        }
+    }
+};
+
+} // namespace
+
+osg::ref_ptr<osg::GraphicsOperation> texturesInPixelOrder() {
+    return new TexturesInPixelOrder;
+}
+
 } // namespace skyframe

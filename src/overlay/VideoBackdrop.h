@@ -1,6 +1,7 @@
 #pragma once
 
 #include <osg/Camera>
+#include <osg/GraphicsThread>
 #include <osg/Group>
 #include <osg/Image>
 #include <osg/Texture2D>
@@ -46,5 +47,12 @@ public:
     osg::ref_ptr<osg::Texture2D> texture;
     osg::ref_ptr<osg::Image> image;
 };
+
+// The viewer's realize operation: every texture of its contexts keeps the byte order of the
+// pixels it is given. Left to itself OpenSceneGraph gives textures immutable storage sized
+// RGBA8 whatever the pixels' order; Mesa then stores R, G, B, A bytes, so every B, G, R, A
+// picture is swizzled when uploaded, copied into the framebuffer by a shader rather than as
+// memory, and swizzled again when read back.
+osg::ref_ptr<osg::GraphicsOperation> texturesInPixelOrder();
 
 } // namespace skyframe

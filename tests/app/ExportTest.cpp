@@ -282,6 +282,54 @@ TEST(Export, FileWithoutKlvExportsItsVideoWithoutOverlay) {
     EXPECT_LT(difference / static_cast<double>(a.rgb.size()), 2.0);
 }
 
+// Mean and largest difference of the pixels of two pictures inside a box (x, y from the top).
+struct BoxDifference {
+    double mean = 0.0;
+    int largest = 0;
+};
+BoxDifference boxDifference(const RgbImage& a, const RgbImage& b, int x0, int y0, int x1, int y1) {
+    BoxDifference d;
+    long count = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            for (int k = 0; k < 3; ++k) {
+                const int diff = std::abs(int(a.at(x, y)[k]) - int(b.at(x, y)[k]));
+                d.mean += diff;
+                d.largest = std::max(d.largest, diff);
+                ++count;
+            }
+        }
+    }
+    d.mean /= static_cast<double>(std::max(1L, count));
+    return d;
+}
+
+// The status line (a darkened box at the bottom left) and the frame centre's cross (on the
+// picture's centre) are drawn after the scene, by cameras of their own: they reach the
+// exported pictures too, and nothing else changes.
+TEST(Export, StatusLineAndFrameCentreAreBurntIntoThePictures) {
+    const fs::path source = obliqueFlight();
+    const fs::path dir = scratchDir("export");
+    const ProcessResult plain = runExport(source, dir / "plain.ts", {"--crf", "10"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    const ProcessResult marked =
+        runExport(source, dir / "marked.ts", {"--crf", "10", "--hud", "--frame-center"});
+    ASSERT_EQ(marked.exitCode, 0) << marked.err;
+    const MediaContents a = readMedia(dir / "plain.ts", {20});
+    const MediaContents b = readMedia(dir / "marked.ts", {20});
+    ASSERT_EQ(a.pictures.count(20), 1u);
+    ASSERT_EQ(b.pictures.count(20), 1u);
+    const RgbImage& before = a.pictures.at(20);
+    const RgbImage& after = b.pictures.at(20);
+    const BoxDifference status = boxDifference(before, after, 10, kHeight - 28, 150, kHeight - 12);
+    EXPECT_GT(status.mean, 20.0) << "no status line";
+    const BoxDifference cross = boxDifference(before, after, kWidth / 2 - 8, kHeight / 2 - 8,
+                                              kWidth / 2 + 8, kHeight / 2 + 8);
+    EXPECT_GT(cross.largest, 60) << "no frame centre";
+    const BoxDifference elsewhere = boxDifference(before, after, 200, 60, 260, 120);
+    EXPECT_LT(elsewhere.mean, 2.0);
+}
+
 TEST(Export, SnapshotsAtThreeTimesShowTheirPictures) {
     const fs::path dir = scratchDir("export-snapshots");
     const std::vector<double> times = {0.5, 1.5, 2.5};
