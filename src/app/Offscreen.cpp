@@ -156,7 +156,7 @@ struct FrameReadBack::AtEnd : osg::Camera::DrawCallback {
 FrameReadBack::FrameReadBack(int width, int height)
     : image_(new osg::Image), colour_(new osg::Texture2D), reader_(new osg::FrameBufferObject),
       width_(width), height_(height) {
-    image_->allocateImage(width, height, 1, GL_BGRA, GL_UNSIGNED_BYTE);
+    exchange({});
     // Laid out as the video's own texture is (B, G, R, A bytes), so that Mesa copies the
     // video into it as a plain copy of memory.
     colour_->setTextureSize(width, height);
@@ -188,6 +188,14 @@ void FrameReadBack::attachOverlay(osg::Camera& camera) {
     camera.attach(osg::Camera::COLOR_BUFFER, colour_.get());
 }
 
+std::vector<uint8_t> FrameReadBack::exchange(std::vector<uint8_t> next) {
+    next.resize(static_cast<size_t>(width_) * height_ * 4);
+    std::swap(pixels_, next);
+    image_->setImage(width_, height_, 1, GL_RGBA, GL_BGRA, GL_UNSIGNED_BYTE, pixels_.data(),
+                     osg::Image::NO_DELETE, 1);
+    return next;
+}
+
 bool FrameReadBack::takeReady() {
     const bool ready = ready_;
     ready_ = false;
@@ -214,7 +222,10 @@ void FrameReadBack::read(osg::State& state) {
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING_EXT, &reading);
     reader_->apply(state, osg::FrameBufferObject::READ_FRAMEBUFFER);
     // BGRA is the buffer's own layout for Mesa's software rasteriser: a copy, no conversion.
-    image_->readPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, pixels_.data());
+    image_->dirty();
     gl->glBindFramebuffer(GL_READ_FRAMEBUFFER_EXT, static_cast<GLuint>(reading));
     pending_ = false;
     seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

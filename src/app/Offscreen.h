@@ -11,8 +11,10 @@
 #include <osg/Texture2D>
 #include <osg/observer_ptr>
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace skyframe {
 
@@ -61,6 +63,9 @@ public:
     // for it) unless its drawing was followed by another frame's; false when it cannot be.
     bool readLast();
     const osg::Image& image() const { return *image_; }
+    // The pixels of image() handed over, `next` taking their place for the next read-back
+    // (resized to width x height x 4 bytes): a picture leaves without being copied.
+    std::vector<uint8_t> exchange(std::vector<uint8_t> next);
     // Seconds spent reading pixels back (waiting for the rasteriser included), over all
     // frames.
     double seconds() const { return seconds_; }
@@ -70,7 +75,8 @@ private:
     struct AtEnd;
     void read(osg::State& state);
 
-    osg::ref_ptr<osg::Image> image_;
+    std::vector<uint8_t> pixels_;
+    osg::ref_ptr<osg::Image> image_;              // shows pixels_
     osg::ref_ptr<osg::Texture2D> colour_;         // what the camera draws into
     osg::ref_ptr<osg::FrameBufferObject> reader_; // reads it back
     int width_;

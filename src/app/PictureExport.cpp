@@ -137,22 +137,20 @@ void PictureExport::drawn(const ShownPicture& picture) {
 }
 
 void PictureExport::encode(const ShownPicture& picture) {
-    const osg::Image& image = readBack_.image();
-    const auto encodeStart = Clock::now();
-    // The read-back's rows run bottom up: the top row is the last in memory.
-    const int rowBytes = static_cast<int>(image.getRowStepInBytes());
-    const uint8_t* top = image.data() + static_cast<size_t>(image.t() - 1) * rowBytes;
-    writer_->writePicture(top, -rowBytes, picture.pts);
-    times_.handOverSeconds += secondsSince(encodeStart);
-    ++pictures_;
-
+    // Snapshots first: the pixels leave with the hand-over.
     const auto snapshotStart = Clock::now();
     for (const std::string& path : snapshots_.due(picture, frameRate_)) {
-        if (!osgDB::writeImageFile(image, path)) {
+        if (!osgDB::writeImageFile(readBack_.image(), path)) {
             std::cerr << path << ": cannot write the snapshot" << std::endl;
         }
     }
     times_.snapshotSeconds += secondsSince(snapshotStart);
+
+    const auto encodeStart = Clock::now();
+    // The read-back's rows run bottom up.
+    writer_->writePicture(readBack_.exchange(writer_->pictureBuffer()), true, picture.pts);
+    times_.handOverSeconds += secondsSince(encodeStart);
+    ++pictures_;
     progress_.picture(picture.videoTime);
 }
 

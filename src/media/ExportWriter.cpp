@@ -183,19 +183,36 @@ void ExportWriter::State::encode(const uint8_t* pixels, int stride, int64_t pts)
 }
 
 void ExportWriter::writePicture(const uint8_t* pixels, int stride, int64_t pts) {
-    State& s = *state_;
     // The caller's pixels are copied, top row first, so that it can draw the next picture
     // while this one is converted and encoded.
-    const size_t rowBytes = static_cast<size_t>(s.options.width) * 4;
-    std::vector<uint8_t> copy = s.takeBuffer(rowBytes * s.options.height);
-    for (int row = 0; row < s.options.height; ++row) {
+    const size_t rowBytes = static_cast<size_t>(state_->options.width) * 4;
+    std::vector<uint8_t> copy = pictureBuffer();
+    for (int row = 0; row < state_->options.height; ++row) {
         std::memcpy(copy.data() + row * rowBytes, pixels + static_cast<ptrdiff_t>(row) * stride,
                     rowBytes);
     }
-    auto shared = std::make_shared<std::vector<uint8_t>>(std::move(copy));
-    worker_->post([&s, shared, pts, rowBytes] {
+    writePicture(std::move(copy), false, pts);
+}
+
+std::vector<uint8_t> ExportWriter::pictureBuffer() {
+    return state_->takeBuffer(static_cast<size_t>(state_->options.width) * 4 *
+                              state_->options.height);
+}
+
+void ExportWriter::writePicture(std::vector<uint8_t> pixels, bool bottomUp, int64_t pts) {
+    State& s = *state_;
+    const auto rowBytes = static_cast<ptrdiff_t>(s.options.width) * 4;
+    if (pixels.size() != static_cast<size_t>(rowBytes) * s.options.height) {
+        s.fail("a picture of " + std::to_string(pixels.size()) + " bytes is not " +
+               std::to_string(s.options.width) + " x " + std::to_string(s.options.height) +
+               " pixels of 4 bytes");
+    }
+    const ptrdiff_t top = bottomUp ? rowBytes * (s.options.height - 1) : 0;
+    const int stride = static_cast<int>(bottomUp ? -rowBytes : rowBytes);
+    auto shared = std::make_shared<std::vector<uint8_t>>(std::move(pixels));
+    worker_->post([&s, shared, top, stride, pts] {
         const auto start = std::chrono::steady_clock::now();
-        s.encode(shared->data(), static_cast<int>(rowBytes), pts);
+        s.encode(shared->data() + top, stride, pts);
         s.threadSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         s.giveBack(std::move(*shared));

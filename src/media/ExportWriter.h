@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace skyframe {
 
@@ -43,6 +44,14 @@ public:
     // the top row, the last in memory). `pts` is the picture's timestamp in
     // options.timeBase; timestamps must increase.
     void writePicture(const uint8_t* pixels, int stride, int64_t pts);
+
+    // A buffer for one picture of packed B, G, R, A pixels (width x height x 4 bytes), to be
+    // filled and handed back through writePicture: the picture then goes to the encoding
+    // thread without being copied.
+    std::vector<uint8_t> pictureBuffer();
+    // Encodes a picture filled into a buffer from pictureBuffer(); rows run from the top
+    // unless `bottomUp`.
+    void writePicture(std::vector<uint8_t> pixels, bool bottomUp, int64_t pts);
 
     // Copies one data packet's bytes with its timestamp (in options.dataTimeBase, or
     // AV_NOPTS_VALUE). Ignored when the file has no data stream.

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace skyframe::test {
@@ -72,8 +75,9 @@ ExportWriterOptions smallOptions() {
     return o;
 }
 
-// Sixty pictures, alternately handed over top down and bottom up, each followed by a data
-// packet: all come out in order, with their timestamps, upright, in their colours.
+// Sixty pictures, handed over in turn top down and bottom up, as the caller's pixels and in
+// the writer's own buffers, each followed by a data packet: all come out in order, with
+// their timestamps, upright, in their colours.
 TEST(ExportWriter, PicturesAndDataComeOutInOrderUprightWithTheirTimestamps) {
     const fs::path out = scratchDir("export-writer") / "order.ts";
     const Bgra red{0, 0, 220}, blue{220, 40, 0}, green{30, 200, 30};
@@ -85,11 +89,16 @@ TEST(ExportWriter, PicturesAndDataComeOutInOrderUprightWithTheirTimestamps) {
         ExportWriter writer(out.string(), smallOptions());
         for (int i = 0; i < 60; ++i) {
             const int64_t t = 900 + i * kTicks;
-            if (i % 2 == 0) {
-                writer.writePicture(topDown.data(), kWidth * 4, t);
+            const bool up = i % 2 == 1;
+            const std::vector<uint8_t>& pixels = up ? bottomUp : topDown;
+            if (i % 4 < 2) {
+                const uint8_t* top = pixels.data() + (up ? (kHeight - 1) * kWidth * 4 : 0);
+                writer.writePicture(top, up ? -kWidth * 4 : kWidth * 4, t);
             } else {
-                const uint8_t* top = bottomUp.data() + (kHeight - 1) * kWidth * 4;
-                writer.writePicture(top, -kWidth * 4, t);
+                std::vector<uint8_t> buffer = writer.pictureBuffer();
+                ASSERT_EQ(buffer.size(), pixels.size());
+                std::copy(pixels.begin(), pixels.end(), buffer.begin());
+                writer.writePicture(std::move(buffer), up, t);
             }
             pts.push_back(t);
             packets.push_back({0x06, 0x0e, 0x2b, 0x34, static_cast<uint8_t>(i), 0x00});
@@ -100,7 +109,7 @@ TEST(ExportWriter, PicturesAndDataComeOutInOrderUprightWithTheirTimestamps) {
     }
     ASSERT_TRUE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out.string() + ".part"));
-    const MediaContents read = readMedia(out, {0, 1, 58, 59});
+    const MediaContents read = readMedia(out, {0, 1, 2, 3, 58, 59});
     EXPECT_EQ(read.videoPts, pts);
     ASSERT_EQ(read.data.size(), packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -126,6 +135,13 @@ TEST(ExportWriter, UnfinishedWriterLeavesNoFile) {
             writer.writePicture(pixels.data(), kWidth * 4, i * kTicks);
         }
         EXPECT_TRUE(fs::exists(out.string() + ".part"));
+        // A buffer of another size is refused, naming the file.
+        try {
+            writer.writePicture(std::vector<uint8_t>(pixels.size() - 4), false, 20 * kTicks);
+            ADD_FAILURE() << "a short picture was taken";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("dropped.ts"), std::string::npos) << e.what();
+        }
     }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out.string() + ".part"));
