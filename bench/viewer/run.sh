@@ -27,6 +27,14 @@ fi
 now() { date +%s.%N; }
 calc() { awk "BEGIN { print $1 }"; }
 elapsed() { calc "$2 - $1"; }
+# CPU seconds (user and system) that this script's finished children have used so far: on
+# a machine whose cores are all busy, the work each run costs, whatever the other load.
+# `times` runs in this shell (a subshell would count its own children): cpu_mark records,
+# cpu_read prints the count recorded.
+cpu_mark() { times >"$out/times.txt"; }
+cpu_read() {
+    awk 'NR == 2 { n = 0; for (i = 1; i <= 2; i++) { split($i, p, "m"); n += p[1] * 60 + p[2] } print n }' "$out/times.txt"
+}
 
 start=$(now)
 ffmpeg -v error -threads 1 -i "$flight" -f null - 
@@ -79,14 +87,22 @@ viewer_run "unpaced, --every-picture" --every-picture
 # both in MPEG-TS, in the same run. The export renders off screen (a private Xvfb when there
 # is no display) and encodes every picture it shows.
 start=$(now)
+cpu_mark
+cpuStart=$(cpu_read)
 ffmpeg -v error -i "$flight" -c:v libx264 -preset veryfast -f mpegts - >/dev/null
 transcode=$(elapsed "$start" "$(now)")
-printf '%-44s %8.1f pictures/s  (%6.2f s)\n' "ffmpeg -c:v libx264 -preset veryfast" "$(calc "$frames / $transcode")" "$transcode"
+cpu_mark
+transcodeCpu=$(elapsed "$cpuStart" "$(cpu_read)")
+printf '%-44s %8.1f pictures/s  (%6.2f s, %.1f CPU-s)\n' "ffmpeg -c:v libx264 -preset veryfast" "$(calc "$frames / $transcode")" "$transcode" "$transcodeCpu"
 export_run() {
     label=$1
     shift
+    cpu_mark
+    cpuStart=$(cpu_read)
     SKYFRAME_STATS=1 "$BUILD/bin/skyframe" --export "$out/exported.ts" -q "$@" "$flight" \
         data/mission.xml data/targets.xml "$TERRAIN" >"$out/export.out" 2>"$out/export.err"
+    cpu_mark
+    cpu=$(elapsed "$cpuStart" "$(cpu_read)")
     stats=$(grep "skyframe export stats:" "$out/export.err")
     field() { echo "$stats" | sed -n "s/.* $1 \([0-9.]*\).*/\1/p"; }
     pictures=$(field pictures)
@@ -100,6 +116,7 @@ export_run() {
         "exported, whole run" "$rate" "$written" "$wall"
     printf 'against ffmpeg'"'"'s transcode: %.2fx by source pictures, %.2fx by exported pictures\n' \
         "$(calc "$rate / ($frames / $transcode)")" "$(calc "$written / ($frames / $transcode)")"
+    printf 'CPU: %.1f CPU-s, %.2fx the transcode'"'"'s %.1f CPU-s\n' "$cpu" "$(calc "$cpu / $transcodeCpu")" "$transcodeCpu"
     printf 'where the time goes: read %.2f s, decode %.2f s, convert %.2f s, render %.2f s, read-back %.2f s, hand-over %.2f s\n' \
         "$(field read)" "$(field decode)" "$(field convert)" "$(field render)" "$(field read-back)" "$(field hand-over)"
     printf '  on the encoding thread, beside the above: %.2f s converting to YUV, encoding and writing\n' "$(field encode)"
