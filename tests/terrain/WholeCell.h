@@ -4,6 +4,7 @@
 #include "terrain/RegionCell.h"
 
 #include <string>
+#include <vector>
 
 namespace skyframe::testing {
 
@@ -11,5 +12,10 @@ namespace skyframe::testing {
 // raster read at once, voids filled by fillVoids on an in-memory copy, the geoid added post by
 // post. The reference the windowed post file is held to.
 CellPosts loadWholeCell(const std::string& path, HeightReference heights);
+
+// A tile's error computed over the whole cell at once, interval after interval: the
+// reference the banded tileError is held to.
+double wholeCellTileError(const CellPosts& cell, const std::vector<int>& rowPosts,
+                          const std::vector<int>& columnPosts);
 
 } // namespace skyframe::testing
