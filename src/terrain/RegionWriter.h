@@ -37,8 +37,9 @@ using CellProgress = std::function<void(double)>;
 // removed. Output bytes do not depend on the number of threads. The cell's heights go
 // through a temporary file in its folder (removed at the end, also on failure) that each
 // thread reads a window at a time: memory holds a few rows of posts per thread and GDAL's
-// block cache, capped here at 2 MB per thread (4 MB at least) for the process, whatever the
-// size of the cell. Throws std::runtime_error naming the cell or file on failure.
+// block cache, capped here at 4 MB per thread for the process, whatever the size of the
+// cell. Files are written depth first, a tile's descendants while its posts are cached. Throws
+// std::runtime_error naming the cell or file on failure.
 RegionCellResult tileRegionCell(const std::string& outDir, const std::string& cellPath,
                                 const RegionOptions& options, const CellProgress& progress = {});
 
