@@ -2,10 +2,12 @@
 
 #include "terrain/VoidFill.h"
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -118,6 +120,11 @@ PostFile writePostFile(const std::string& cellPath, HeightReference heights,
     });
     dted.reset();
     if (voids) {
+        // GDAL's fill keeps work files of its own (about 9 bytes a post) in CPL_TMPDIR, by
+        // default the current folder, which may not be writable: beside the post file instead.
+        const std::string folder = std::filesystem::path(filePath).parent_path().string();
+        const CPLConfigOptionSetter workFolder("CPL_TMPDIR", folder.empty() ? "." : folder.c_str(),
+                                               true);
         fillMarkedVoids(out, cellPath);
         if (geoid) {
             eachStrip(out, filePath, &out, filePath,

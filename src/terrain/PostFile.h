@@ -26,7 +26,8 @@ constexpr int kPostBlock = 128;
 // of the cell's rows and columns, reading and writing a column strip of kPostBlock posts at a
 // time. Void posts are filled from their neighbours as fillVoids fills them (on the heights
 // as stored), then the EGM96 geoid height is added to every post when heights is Ellipsoid:
-// each post is the float a whole-cell computation gives. Throws std::runtime_error naming the
+// each post is the float a whole-cell computation gives. The fill's own work files go beside
+// filePath unless GDAL's CPL_TMPDIR says where. Throws std::runtime_error naming the
 // file when the cell cannot be read, is not a north-up one-degree cell or is void
 // throughout, or when filePath cannot be written; filePath may then be left half-written.
 PostFile writePostFile(const std::string& cellPath, HeightReference heights,

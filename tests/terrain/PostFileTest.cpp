@@ -125,30 +125,6 @@ TEST(PostFile, HoldsEveryPostAsTheWholeCellComputesIt) {
     }
 }
 
-TEST(PostFile, TilesReadFromItAreTheBytesOfTheWholeCellsTiles) {
-    const TempFolder folder;
-    prepareOsgbWriter();
-    for (const CellCase& c : {kCells[2], kCells[3]}) {
-        const std::string cell = makeCell(folder.path(), c);
-        for (HeightReference heights : kHeights) {
-            SCOPED_TRACE(c.what);
-            const CellPosts whole = testing::loadWholeCell(cell, heights);
-            const std::string file = folder.path() + "/posts.tif";
-            const PostFile written = writePostFile(cell, heights, file);
-            const PostFileReader reader(file, written.cell);
-            const CellFrame frame(written.cell);
-            int differ = 0, files = 0;
-            for (const TileFile& tiles : cellTileFiles(c.posts, c.posts)) {
-                const std::string expected = osgbBytes(*buildTileFile(whole, frame, tiles), "");
-                differ += osgbBytes(*buildTileFile(reader, frame, tiles), "") != expected;
-                ++files;
-            }
-            EXPECT_GT(files, 1);
-            EXPECT_EQ(differ, 0) << "of " << files << " files";
-        }
-    }
-}
-
 TEST(PostFile, CannotBeWrittenWhereNoFolderIs) {
     const TempFolder folder;
     const std::string file = folder.path() + "/missing/posts.tif";
