@@ -31,9 +31,9 @@ const std::vector<double>& fractions(int n, Fractions& cache) {
 }
 
 // Largest distance between the posts of one sample interval and the two triangles over it.
-double intervalError(const CellPosts& cell, int ra, int rb, int ca, int cb, Fractions& cache) {
-    const double h00 = cell.at(ra, ca), h01 = cell.at(ra, cb);
-    const double h10 = cell.at(rb, ca), h11 = cell.at(rb, cb);
+double intervalError(const PostWindow& band, int ra, int rb, int ca, int cb, Fractions& cache) {
+    const double h00 = band.at(ra, ca), h01 = band.at(ra, cb);
+    const double h10 = band.at(rb, ca), h11 = band.at(rb, cb);
     const std::vector<double>& us = fractions(rb - ra, cache);
     const std::vector<double>& vs = fractions(cb - ca, cache);
     double worst = 0.0;
@@ -41,12 +41,12 @@ double intervalError(const CellPosts& cell, int ra, int rb, int ca, int cb, Frac
         const double u = us[static_cast<std::size_t>(r - ra)];
         // Each interval is cut along its north-east to south-west diagonal.
         const double north = h00 + u * (h10 - h00), south = h11 + (1.0 - u) * (h01 - h11);
-        const float* posts = &cell.heights[static_cast<std::size_t>(r) * cell.columns];
+        const float* posts = &band.heights[static_cast<std::size_t>(r - band.row0) * band.columns];
         for (int c = ca; c <= cb; ++c) {
             const double v = vs[static_cast<std::size_t>(c - ca)];
             const double surface =
                 u + v <= 1.0 ? north + v * (h01 - h00) : south + (1.0 - v) * (h10 - h11);
-            worst = std::max(worst, std::abs(posts[c] - surface));
+            worst = std::max(worst, std::abs(posts[c - band.column0] - surface));
         }
     }
     return worst;
@@ -61,6 +61,37 @@ std::vector<int> splitSamples(int n, int parts) {
         bounds.push_back(static_cast<int>(static_cast<long long>(p) * (n - 1) / parts));
     }
     return bounds;
+}
+
+// The heights of a tile's samples: rows[k] x columns[j] at (k, j).
+struct SampleGrid {
+    std::vector<int> rows, columns;
+    std::vector<float> heights;
+    float at(std::size_t k, std::size_t j) const { return heights[k * columns.size() + j]; }
+};
+
+// Reads the sample rows one at a time, or the whole span when every row is sampled.
+SampleGrid readSamples(const PostSource& posts, std::vector<int> rows, std::vector<int> columns) {
+    SampleGrid grid{std::move(rows), std::move(columns), {}};
+    const int column0 = grid.columns.front();
+    const int width = grid.columns.back() - column0 + 1;
+    const int row0 = grid.rows.front();
+    const int spanRows = grid.rows.back() - row0 + 1;
+    const bool everyRow = spanRows == static_cast<int>(grid.rows.size());
+    grid.heights.reserve(grid.rows.size() * grid.columns.size());
+    PostWindow window;
+    if (everyRow) {
+        posts.read(row0, spanRows, column0, width, window);
+    }
+    for (int r : grid.rows) {
+        if (!everyRow) {
+            posts.read(r, 1, column0, width, window);
+        }
+        for (int c : grid.columns) {
+            grid.heights.push_back(window.at(r, c));
+        }
+    }
+    return grid;
 }
 
 struct BlockGeometry {
@@ -108,14 +139,17 @@ void addSkirt(const CellFrame& frame, const std::vector<int>& rows, const std::v
     }
 }
 
-BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
-                            const std::vector<int>& rows, const std::vector<int>& columns) {
+// The block of the tile's samples from (k0, j0) on, `rows` x `columns` of them.
+BlockGeometry blockGeometry(const PostSource& posts, const CellFrame& frame, const SampleGrid& grid,
+                            std::size_t k0, std::size_t j0, const std::vector<int>& rows,
+                            const std::vector<int>& columns) {
     BlockGeometry block;
     const int nr = static_cast<int>(rows.size()), nc = static_cast<int>(columns.size());
     block.points.reserve(static_cast<std::size_t>(nr) * nc + 2 * (nr + nc)); // grid, skirts
-    for (int r : rows) {
-        for (int c : columns) {
-            block.points.push_back(ecefAt(frame.rows[r], frame.columns[c], cell.at(r, c)));
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            block.points.push_back(
+                ecefAt(frame.rows[rows[k]], frame.columns[columns[j]], grid.at(k0 + k, j0 + j)));
         }
     }
     addGridStrip(nr, nc, block.strip);
@@ -131,12 +165,12 @@ BlockGeometry blockGeometry(const CellPosts& cell, const CellFrame& frame,
     const int firstColumn = columns.front(), lastColumn = columns.back();
     const int firstRow = rows.front(), lastRow = rows.back();
     addSkirt(frame, rows, columns, north,
-             skirtBottom(cell, true, firstRow, firstColumn, lastColumn), block);
-    addSkirt(frame, rows, columns, south, skirtBottom(cell, true, lastRow, firstColumn, lastColumn),
+             skirtBottom(posts, true, firstRow, firstColumn, lastColumn), block);
+    addSkirt(frame, rows, columns, south,
+             skirtBottom(posts, true, lastRow, firstColumn, lastColumn), block);
+    addSkirt(frame, rows, columns, west, skirtBottom(posts, false, firstColumn, firstRow, lastRow),
              block);
-    addSkirt(frame, rows, columns, west, skirtBottom(cell, false, firstColumn, firstRow, lastRow),
-             block);
-    addSkirt(frame, rows, columns, east, skirtBottom(cell, false, lastColumn, firstRow, lastRow),
+    addSkirt(frame, rows, columns, east, skirtBottom(posts, false, lastColumn, firstRow, lastRow),
              block);
     return block;
 }
@@ -184,7 +218,7 @@ int blocksAcross(double metres) {
 
 } // namespace
 
-CellFrame::CellFrame(const CellPosts& cell) {
+CellFrame::CellFrame(const CellGeometry& cell) {
     rows.reserve(cell.rows);
     for (int r = 0; r < cell.rows; ++r) {
         rows.emplace_back(cell.latitude(r));
@@ -195,38 +229,62 @@ CellFrame::CellFrame(const CellPosts& cell) {
     }
 }
 
-double tileError(const CellPosts& cell, const std::vector<int>& rowPosts,
+double tileError(const PostSource& posts, const std::vector<int>& rowPosts,
                  const std::vector<int>& columnPosts) {
+    bool columnGap = false;
+    for (std::size_t j = 0; j + 1 < columnPosts.size(); ++j) {
+        columnGap = columnGap || columnPosts[j + 1] - columnPosts[j] > 1;
+    }
+    const int column0 = columnPosts.front();
+    const int width = columnPosts.back() - column0 + 1;
     double worst = 0.0;
     Fractions cache;
+    PostWindow band;
     for (std::size_t k = 0; k + 1 < rowPosts.size(); ++k) {
+        const int ra = rowPosts[k], rb = rowPosts[k + 1];
+        // Intervals one post square have no post between their corners.
+        if (rb - ra <= 1 && !columnGap) {
+            continue;
+        }
+        posts.read(ra, rb - ra + 1, column0, width, band);
         for (std::size_t j = 0; j + 1 < columnPosts.size(); ++j) {
-            if (rowPosts[k + 1] - rowPosts[k] > 1 || columnPosts[j + 1] - columnPosts[j] > 1) {
-                worst = std::max(worst, intervalError(cell, rowPosts[k], rowPosts[k + 1],
-                                                      columnPosts[j], columnPosts[j + 1], cache));
+            if (rb - ra > 1 || columnPosts[j + 1] - columnPosts[j] > 1) {
+                worst = std::max(
+                    worst, intervalError(band, ra, rb, columnPosts[j], columnPosts[j + 1], cache));
             }
         }
     }
     return worst;
 }
 
-double skirtBottom(const CellPosts& cell, bool alongRow, int line, int from, int to) {
+double skirtBottom(const PostSource& posts, bool alongRow, int line, int from, int to) {
+    const CellGeometry& cell = posts.geometry();
     const double step = alongRow ? cell.lonStep : cell.latStep;
     const int window = static_cast<int>(std::ceil(kCoarsestInterval / step - 1e-9));
     const int last = (alongRow ? cell.columns : cell.rows) - 1;
-    double lowest = cell.at(alongRow ? line : from, alongRow ? from : line);
-    for (int p = std::max(0, from - window); p <= std::min(last, to + window); ++p) {
-        lowest = std::min<double>(lowest, alongRow ? cell.at(line, p) : cell.at(p, line));
+    const int first = std::max(0, from - window), end = std::min(last, to + window);
+    PostWindow run;
+    if (alongRow) {
+        posts.read(line, 1, first, end - first + 1, run);
+    } else {
+        posts.read(first, end - first + 1, line, 1, run);
+    }
+    double lowest = run.at(alongRow ? line : from, alongRow ? from : line);
+    for (int p = first; p <= end; ++p) {
+        lowest = std::min<double>(lowest, alongRow ? run.at(line, p) : run.at(p, line));
     }
     return lowest - kSkirtMargin;
 }
 
-osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& frame,
+osg::ref_ptr<osg::Node> buildRegionTile(const PostSource& posts, const CellFrame& frame,
                                         const QuadTile& tile, osg::BoundingSphered* bound) {
+    const CellGeometry& cell = posts.geometry();
     const TileSpan& s = tile.span;
-    const std::vector<int> rows = samplePosts(s.row0, s.row1);
-    const std::vector<int> columns = samplePosts(s.column0, s.column1);
-    const double error = tileError(cell, rows, columns);
+    const SampleGrid grid =
+        readSamples(posts, samplePosts(s.row0, s.row1), samplePosts(s.column0, s.column1));
+    const std::vector<int>& rows = grid.rows;
+    const std::vector<int>& columns = grid.columns;
+    const double error = tileError(posts, rows, columns);
 
     const double midLatitude = cell.latitude(0.5 * (s.row0 + s.row1));
     const std::vector<int> rowCuts =
@@ -244,7 +302,8 @@ osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& 
                                              rows.begin() + rowCuts[a + 1] + 1);
             const std::vector<int> blockColumns(columns.begin() + columnCuts[b],
                                                 columns.begin() + columnCuts[b + 1] + 1);
-            const BlockGeometry block = blockGeometry(cell, frame, blockRows, blockColumns);
+            const BlockGeometry block = blockGeometry(posts, frame, grid, rowCuts[a], columnCuts[b],
+                                                      blockRows, blockColumns);
             const std::size_t gridPoints = blockRows.size() * blockColumns.size();
             for (std::size_t i = 0; i < gridPoints; ++i) {
                 const Eigen::Vector3d& p = block.points[i];
@@ -279,14 +338,14 @@ osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& 
     return lod;
 }
 
-osg::ref_ptr<osg::Node> buildTileFile(const CellPosts& cell, const CellFrame& frame,
+osg::ref_ptr<osg::Node> buildTileFile(const PostSource& posts, const CellFrame& frame,
                                       const TileFile& file, osg::BoundingSphered* bound) {
     if (file.tiles.size() == 1) {
-        return buildRegionTile(cell, frame, file.tiles.front(), bound);
+        return buildRegionTile(posts, frame, file.tiles.front(), bound);
     }
     osg::ref_ptr<osg::Group> group = new osg::Group;
     for (const QuadTile& tile : file.tiles) {
-        group->addChild(buildRegionTile(cell, frame, tile).get());
+        group->addChild(buildRegionTile(posts, frame, tile).get());
     }
     return group;
 }

@@ -17,12 +17,14 @@ namespace skyframe {
 struct CellFrame {
     std::vector<EcefLatitude> rows;
     std::vector<EcefLongitude> columns;
-    explicit CellFrame(const CellPosts& cell);
+    explicit CellFrame(const CellGeometry& cell);
 };
 
 // How far a tile's surface is from the posts it stands for: the largest vertical distance
-// (metres) between a post of its span and the tile's triangles above or below it.
-double tileError(const CellPosts& cell, const std::vector<int>& rowPosts,
+// (metres) between a post of its span and the tile's triangles above or below it. Reads the
+// posts a band of sample intervals at a time: the rows from one sample row to the next, the
+// span's columns.
+double tileError(const PostSource& posts, const std::vector<int>& rowPosts,
                  const std::vector<int>& columnPosts);
 
 // Height (metres) of the bottom of the skirt hung below a tile edge that runs along post row
@@ -32,7 +34,7 @@ double tileError(const CellPosts& cell, const std::vector<int>& rowPosts,
 // lowest post of the line within that distance of the edge: the skirt reaches kSkirtMargin
 // below that, and no crack opens between tiles of different levels. The margin also covers
 // a neighbouring cell of another DTED level whose edge posts differ a little from this one's.
-double skirtBottom(const CellPosts& cell, bool alongRow, int line, int from, int to);
+double skirtBottom(const PostSource& posts, bool alongRow, int line, int from, int to);
 
 // Longest sample interval of any tile along its edge: 64 tile intervals over a cell of
 // 3601, 1201 or 121 posts step 57, 19 or 2 posts, at most 60 arc-seconds.
@@ -54,8 +56,9 @@ constexpr double kPixelTolerance = 2.75;
 // children is a PagedLOD (pixel-size ranges) that shows its own triangles until its
 // bounding sphere covers more than 2 r kPixelTolerance / error pixels on screen, and its
 // children's file (childrenFileName, relative to the tile's folder) from then on. `bound`
-// receives the tile's bounding sphere in Earth-centred metres.
-osg::ref_ptr<osg::Node> buildRegionTile(const CellPosts& cell, const CellFrame& frame,
+// receives the tile's bounding sphere in Earth-centred metres. Reads the tile's posts from
+// `posts` a few rows or a line at a time.
+osg::ref_ptr<osg::Node> buildRegionTile(const PostSource& posts, const CellFrame& frame,
                                         const QuadTile& tile,
                                         osg::BoundingSphered* bound = nullptr);
 
@@ -64,7 +67,7 @@ constexpr double kBlockMetres = 20000.0;
 // The scene of one tile file: its tile, or a group of its tiles in their order. `bound`
 // receives the bounding sphere of a file of one tile (the top file) and is left alone
 // otherwise.
-osg::ref_ptr<osg::Node> buildTileFile(const CellPosts& cell, const CellFrame& frame,
+osg::ref_ptr<osg::Node> buildTileFile(const PostSource& posts, const CellFrame& frame,
                                       const TileFile& file, osg::BoundingSphered* bound = nullptr);
 
 } // namespace skyframe

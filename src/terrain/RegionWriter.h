@@ -34,8 +34,12 @@ using CellProgress = std::function<void(double)>;
 // Tiles the cell at cellPath into outDir/<cell name>/ and records it there. Files that can
 // be used as they are (present, no older than the cell, same size as recorded, same options)
 // are kept; files of an earlier layout of the cell that the new one does not have are
-// removed. Output bytes do not depend on the number of threads. Throws std::runtime_error
-// naming the cell or file on failure.
+// removed. Output bytes do not depend on the number of threads. The cell's heights go
+// through a temporary file in its folder (removed at the end, also on failure) that each
+// thread reads a window at a time: memory holds a few rows of posts per thread and GDAL's
+// block cache, capped here at 4 MB per thread for the process, whatever the size of the
+// cell. Files are written depth first, a tile's descendants while its posts are cached. Throws
+// std::runtime_error naming the cell or file on failure.
 RegionCellResult tileRegionCell(const std::string& outDir, const std::string& cellPath,
                                 const RegionOptions& options, const CellProgress& progress = {});
 

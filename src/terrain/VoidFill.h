@@ -10,6 +10,9 @@ namespace skyframe {
 // height but a void marker, whatever no-data value the raster declares.
 constexpr double kLowestGround = -500.0; // metres
 
+// The value voids are marked with for GDAL's fill algorithm (DTED's own no-data value).
+constexpr double kVoidMark = -32767.0;
+
 // Whether a post's value is a void: the band's no-data value (DTED's -32767), not a number,
 // or below kLowestGround.
 bool isVoidPost(double value, bool hasNoData, double noData);
@@ -26,5 +29,11 @@ long long countVoidPosts(GDALRasterBand& band, const std::string& path);
 // naming path when the cell is void throughout or GDAL fails. A cell without voids is left as
 // it is and costs one read of the raster, a few hundred rows at a time.
 long long fillVoids(GDALDatasetUniquePtr& dataset, const std::string& path);
+
+// Fills in place the voids of a 32-bit float band whose voids are kVoidMark and whose no-data
+// value is kVoidMark, as fillVoids does, then drops the no-data value. The band may be on
+// disk: GDAL's algorithm works a scan line at a time. Throws std::runtime_error naming path
+// when GDAL fails or a void remains.
+void fillMarkedVoids(GDALRasterBand& band, const std::string& path);
 
 } // namespace skyframe

@@ -3,6 +3,7 @@
 // the same, and osgDB must read the bytes back.
 
 #include "TerrainFixtures.h"
+#include "WholeCell.h"
 
 #include "terrain/OsgbBytes.h"
 #include "terrain/RegionCell.h"
@@ -83,7 +84,7 @@ TEST(OsgbBytes, EveryTileFileOfACellIsTheBytesOfOpenSceneGraphsWriter) {
     for (const Case& c :
          {Case{121, HeightReference::MeanSeaLevel}, Case{1201, HeightReference::Ellipsoid}}) {
         SCOPED_TRACE(c.posts);
-        const CellPosts cell = loadCellPosts(testing::fixtureCell(c.posts), c.heights);
+        const CellPosts cell = testing::loadWholeCell(testing::fixtureCell(c.posts), c.heights);
         const CellFrame frame(cell);
         const std::vector<TileFile> files = cellTileFiles(cell.rows, cell.columns);
         ASSERT_GT(files.size(), 1u);
