@@ -1,6 +1,7 @@
 #include "terrain/CellGrid.h"
 
-#include <cpl_error.h>
+#include "terrain/DtedRaster.h"
+
 #include <ogr_spatialref.h>
 
 #include <algorithm>
@@ -82,9 +83,9 @@ const float* CellGrid::rasterRows(int r, int need) {
                             GDT_Float32, 0, 0, nullptr) != CE_None) {
             windowFirst_ = -1;
             windowRows_ = 0;
-            throw std::runtime_error("cannot read rows " + std::to_string(r) + " to " +
-                                     std::to_string(r + count - 1) + " of \"" + path_ +
-                                     "\": " + CPLGetLastErrorMsg());
+            throw gdalFailure("cannot read rows " + std::to_string(r) + " to " +
+                                  std::to_string(r + count - 1) + " of",
+                              path_);
         }
         windowFirst_ = r;
         windowRows_ = count;

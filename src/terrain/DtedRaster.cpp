@@ -10,6 +10,10 @@
 
 namespace skyframe {
 
+std::runtime_error gdalFailure(const std::string& what, const std::string& path) {
+    return std::runtime_error(what + " \"" + path + "\": " + CPLGetLastErrorMsg());
+}
+
 GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {

@@ -3,6 +3,7 @@
 #include <gdal_priv.h>
 #include <osg/Vec3f>
 
+#include <stdexcept>
 #include <string>
 
 namespace skyframe {
@@ -10,6 +11,9 @@ namespace skyframe {
 // Registers GDAL's drivers and opens path read-only as a raster. Returns null when it cannot
 // be opened, with GDAL's reason in *whyNot (if given) instead of on standard error.
 GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot = nullptr);
+
+// "<what> "<path>": <GDAL's last error message>", for a GDAL call on path that failed.
+std::runtime_error gdalFailure(const std::string& what, const std::string& path);
 
 // The text the tiler prints, with no end of line, for every raster it cannot open; callers
 // that look at the console output rely on it.

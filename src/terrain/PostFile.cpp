@@ -1,5 +1,6 @@
 #include "terrain/PostFile.h"
 
+#include "terrain/DtedRaster.h"
 #include "terrain/VoidFill.h"
 
 #include <cpl_conv.h>
@@ -16,10 +17,6 @@
 namespace skyframe {
 
 namespace {
-
-std::runtime_error gdalFailure(const std::string& what, const std::string& path) {
-    return std::runtime_error(what + " \"" + path + "\": " + CPLGetLastErrorMsg());
-}
 
 // Columns column0 ... column0 + width - 1 of every row, row by row.
 void strip(GDALRasterBand& band, GDALRWFlag direction, int column0, int width,
@@ -151,11 +148,7 @@ PostFileReader::PostFileReader(const std::string& filePath, CellGeometry cell)
 }
 
 void PostFileReader::read(int row0, int rows, int column0, int columns, PostWindow& out) const {
-    out.row0 = row0;
-    out.column0 = column0;
-    out.rows = rows;
-    out.columns = columns;
-    out.heights.resize(static_cast<std::size_t>(rows) * columns);
+    out.reshape(row0, rows, column0, columns);
     if (dataset_->GetRasterBand(1)->RasterIO(GF_Read, column0, row0, columns, rows,
                                              out.heights.data(), columns, rows, GDT_Float32, 0, 0,
                                              nullptr) != CE_None) {

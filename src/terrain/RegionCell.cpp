@@ -10,11 +10,7 @@
 namespace skyframe {
 
 void CellPosts::read(int row0, int count, int column0, int width, PostWindow& out) const {
-    out.row0 = row0;
-    out.column0 = column0;
-    out.rows = count;
-    out.columns = width;
-    out.heights.resize(static_cast<std::size_t>(count) * width);
+    out.reshape(row0, count, column0, width);
     for (int r = 0; r < count; ++r) {
         const float* from = &heights[static_cast<std::size_t>(row0 + r) * columns + column0];
         std::copy(from, from + width, &out.heights[static_cast<std::size_t>(r) * width]);

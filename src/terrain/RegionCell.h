@@ -30,6 +30,14 @@ struct PostWindow {
     float at(int row, int column) const {
         return heights[static_cast<std::size_t>(row - row0) * columns + (column - column0)];
     }
+    // Makes this the window of those posts, its heights yet to be filled.
+    void reshape(int firstRow, int rowCount, int firstColumn, int columnCount) {
+        row0 = firstRow;
+        column0 = firstColumn;
+        rows = rowCount;
+        columns = columnCount;
+        heights.resize(static_cast<std::size_t>(rowCount) * columnCount);
+    }
 };
 
 // A cell's heights, handed out a window at a time so that a tile needs no more of the cell in

@@ -269,7 +269,7 @@ RegionCellResult tileRegionCell(const std::string& outDir, const std::string& ce
     const PostFile postFile = writePostFile(cellPath, options.heights, postPath.path());
     result.voidsFilled = postFile.voidsFilled;
     prepareOsgbWriter();
-    result.written = writeMissing(postFile, postPath.path(), plan, threadCount(options), progress);
+    result.written = writeMissing(postFile, postPath.path(), plan, threads, progress);
     result.reused = static_cast<int>(plan.files.size()) - result.written;
     removeLeftovers(outDir, old, plan);
     const CellRecord record{plan.name, plan.options, cellPath, plan.bound, plan.entries};

@@ -1,5 +1,7 @@
 #include "terrain/SyntheticCell.h"
 
+#include "terrain/DtedRaster.h"
+
 #include <cpl_error.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -59,8 +61,7 @@ void makeDtedCell(const std::string& path, int south, int west, int posts, const
         dtedDriver->CreateCopy(partPath.c_str(), cell.get(), TRUE, nullptr, nullptr, nullptr));
     if (!written) {
         std::remove(partPath.c_str());
-        throw std::runtime_error("cannot write DTED cell \"" + path +
-                                 "\": " + CPLGetLastErrorMsg());
+        throw gdalFailure("cannot write DTED cell", path);
     }
     written.reset();
     if (std::rename(partPath.c_str(), path.c_str()) != 0) {

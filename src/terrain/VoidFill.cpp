@@ -1,6 +1,7 @@
 #include "terrain/VoidFill.h"
 
-#include <cpl_error.h>
+#include "terrain/DtedRaster.h"
+
 #include <gdal_alg.h>
 
 #include <algorithm>
@@ -16,10 +17,6 @@ namespace {
 // look-up per column however few rows it covers; 64 rows of a 3601-post cell are under a
 // megabyte.
 constexpr int kRowsPerRead = 64;
-
-std::runtime_error gdalFailure(const std::string& what, const std::string& path) {
-    return std::runtime_error(what + " \"" + path + "\": " + CPLGetLastErrorMsg());
-}
 
 } // namespace
 
