@@ -8,9 +8,13 @@
 #include <cpl_string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,25 +33,17 @@ void strip(GDALRasterBand& band, GDALRWFlag direction, int column0, int width,
     }
 }
 
-// Reads `in` a strip of kPostBlock columns at a time, hands each to edit(column0, width,
-// posts) and writes it to `out` when given. Every strip's blocks are dropped from GDAL's cache
-// as soon as it is done: none is wanted again.
-template <typename Edit>
-void eachStrip(GDALRasterBand& in, const std::string& inPath, GDALRasterBand* out,
-               const std::string& outPath, Edit edit) {
+// Reads the band a strip of kPostBlock columns at a time, hands each to edit(column0, width,
+// posts) and writes it back, so that no more than a strip is in GDAL's cache.
+template <typename Edit> void editStrips(GDALRasterBand& band, const std::string& path, Edit edit) {
     std::vector<float> posts;
-    for (int c = 0; c < in.GetXSize(); c += kPostBlock) {
-        const int width = std::min(kPostBlock, in.GetXSize() - c);
-        strip(in, GF_Read, c, width, posts, inPath);
+    for (int c = 0; c < band.GetXSize(); c += kPostBlock) {
+        const int width = std::min(kPostBlock, band.GetXSize() - c);
+        strip(band, GF_Read, c, width, posts, path);
         edit(c, width, posts);
-        if (out != nullptr) {
-            strip(*out, GF_Write, c, width, posts, outPath);
-            if (out->FlushCache() != CE_None) {
-                throw gdalFailure("cannot write", outPath);
-            }
-        }
-        if (out != &in) {
-            in.FlushCache();
+        strip(band, GF_Write, c, width, posts, path);
+        if (band.FlushCache() != CE_None) {
+            throw gdalFailure("cannot write", path);
         }
     }
 }
@@ -80,26 +76,128 @@ void addGeoid(const CellGeometry& cell, const GeoidPatch& geoid, int column0, in
     }
 }
 
+// The strips of a cell, read by several threads at once, each through its own handle on the
+// cell, and written one at a time to the post file. While no void has been seen, a strip
+// takes the geoid on the way; once one has, strips are written as stored with their voids
+// marked, since the filling works on the heights as stored, and those that took the geoid
+// before are done again (redo()). A cell without voids (most) is read once.
+class StripPass {
+public:
+    StripPass(const PostFile& result, const std::optional<GeoidPatch>& geoid, GDALRasterBand& out,
+              std::string outPath, bool hasNoData, double noData)
+        : cell_(result.cell), geoid_(geoid), out_(out), outPath_(std::move(outPath)),
+          hasNoData_(hasNoData), noData_(noData),
+          tookGeoid_((cell_.columns + kPostBlock - 1) / kPostBlock, 0) {}
+
+    // Every strip, with `threads` threads; the number of void posts.
+    long long run(int threads) {
+        std::vector<int> strips(tookGeoid_.size());
+        for (std::size_t k = 0; k < strips.size(); ++k) {
+            strips[k] = static_cast<int>(k);
+        }
+        forEach(strips, threads);
+        return voids_;
+    }
+
+    // The strips written with the geoid once a void turned up: again, as stored.
+    void redo(int threads) {
+        std::vector<int> strips;
+        for (std::size_t k = 0; k < tookGeoid_.size(); ++k) {
+            if (tookGeoid_[k] != 0) {
+                strips.push_back(static_cast<int>(k));
+            }
+        }
+        forEach(strips, threads);
+    }
+
+private:
+    void forEach(const std::vector<int>& strips, int threads);
+    void work(const std::vector<int>& strips, std::atomic<std::size_t>& next);
+    void doStrip(GDALRasterBand& in, int strip, std::vector<float>& posts);
+
+    const CellGeometry& cell_;
+    const std::optional<GeoidPatch>& geoid_;
+    GDALRasterBand& out_;
+    const std::string outPath_;
+    const bool hasNoData_;
+    const double noData_;
+    std::vector<char> tookGeoid_; // per strip; each written by the one thread doing the strip
+    std::atomic<long long> voids_{0};
+    std::atomic<bool> voidSeen_{false};
+    std::mutex writing_;
+    std::exception_ptr failure_;
+};
+
+void StripPass::forEach(const std::vector<int>& strips, int threads) {
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> pool;
+    const int helpers = std::min<int>(threads, static_cast<int>(strips.size())) - 1;
+    for (int t = 0; t < helpers; ++t) {
+        pool.emplace_back([&] { work(strips, next); });
+    }
+    work(strips, next);
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+}
+
+void StripPass::work(const std::vector<int>& strips, std::atomic<std::size_t>& next) {
+    try {
+        GDALDatasetUniquePtr dted = openCell(cell_.path);
+        GDALRasterBand& in = *dted->GetRasterBand(1);
+        std::vector<float> posts;
+        for (std::size_t k = next++; k < strips.size(); k = next++) {
+            doStrip(in, strips[k], posts);
+        }
+    } catch (...) {
+        next = strips.size();
+        const std::lock_guard<std::mutex> lock(writing_);
+        if (!failure_) {
+            failure_ = std::current_exception();
+        }
+    }
+}
+
+void StripPass::doStrip(GDALRasterBand& in, int stripIndex, std::vector<float>& posts) {
+    const int column0 = stripIndex * kPostBlock;
+    const int width = std::min(kPostBlock, cell_.columns - column0);
+    strip(in, GF_Read, column0, width, posts, cell_.path);
+    in.FlushCache(); // none of the strip's blocks is wanted again
+    auto isVoid = [&](float h) { return isVoidPost(h, hasNoData_, noData_); };
+    const long long voids = std::count_if(posts.begin(), posts.end(), isVoid);
+    if (voids > 0) {
+        voids_ += voids;
+        voidSeen_ = true;
+        std::replace_if(posts.begin(), posts.end(), isVoid, static_cast<float>(kVoidMark));
+    } else if (geoid_ && !voidSeen_) {
+        addGeoid(cell_, *geoid_, column0, width, posts);
+        tookGeoid_[stripIndex] = 1;
+    } else {
+        tookGeoid_[stripIndex] = 0;
+    }
+    const std::lock_guard<std::mutex> lock(writing_);
+    strip(out_, GF_Write, column0, width, posts, outPath_);
+    if (out_.FlushCache() != CE_None) {
+        throw gdalFailure("cannot write", outPath_);
+    }
+}
+
 } // namespace
 
 PostFile writePostFile(const std::string& cellPath, HeightReference heights,
-                       const std::string& filePath) {
-    GDALDatasetUniquePtr dted = openCell(cellPath);
-    GDALRasterBand& in = *dted->GetRasterBand(1);
+                       const std::string& filePath, int threads) {
     PostFile result;
-    result.cell = cellGeometry(*dted, cellPath);
-    const CellGeometry& cell = result.cell;
     int hasNoData = 0;
-    const double noData = in.GetNoDataValue(&hasNoData);
-    auto isVoid = [&](float h) { return isVoidPost(h, hasNoData != 0, noData); };
-    // Voids are filled on the heights as stored; a cell without any (most) takes the geoid on
-    // the way, a cell with voids in a pass of its own after the filling.
-    eachStrip(in, cellPath, nullptr, filePath, [&](int, int, std::vector<float>& posts) {
-        result.voidsFilled += std::count_if(posts.begin(), posts.end(), isVoid);
-    });
-    if (result.voidsFilled == static_cast<long long>(cell.rows) * cell.columns) {
-        throw std::runtime_error("\"" + cellPath + "\" is void throughout: no post has a height");
+    double noData = 0.0;
+    {
+        GDALDatasetUniquePtr dted = openCell(cellPath);
+        result.cell = cellGeometry(*dted, cellPath);
+        noData = dted->GetRasterBand(1)->GetNoDataValue(&hasNoData);
     }
+    const CellGeometry& cell = result.cell;
     std::optional<GeoidPatch> geoid;
     if (heights == HeightReference::Ellipsoid) {
         geoid.emplace(cell.latitude(cell.rows - 1), cell.north, cell.west,
@@ -107,16 +205,13 @@ PostFile writePostFile(const std::string& cellPath, HeightReference heights,
     }
     GDALDatasetUniquePtr file = createFile(filePath, cell);
     GDALRasterBand& out = *file->GetRasterBand(1);
-    const bool voids = result.voidsFilled > 0;
-    eachStrip(in, cellPath, &out, filePath, [&](int column0, int width, std::vector<float>& posts) {
-        if (voids) {
-            std::replace_if(posts.begin(), posts.end(), isVoid, static_cast<float>(kVoidMark));
-        } else if (geoid) {
-            addGeoid(cell, *geoid, column0, width, posts);
-        }
-    });
-    dted.reset();
-    if (voids) {
+    StripPass pass(result, geoid, out, filePath, hasNoData != 0, noData);
+    result.voidsFilled = pass.run(std::max(1, threads));
+    if (result.voidsFilled == static_cast<long long>(cell.rows) * cell.columns) {
+        throw std::runtime_error("\"" + cellPath + "\" is void throughout: no post has a height");
+    }
+    if (result.voidsFilled > 0) {
+        pass.redo(std::max(1, threads));
         // GDAL's fill keeps work files of its own (about 9 bytes a post) in CPL_TMPDIR, by
         // default the current folder, which may not be writable: beside the post file instead.
         const std::string folder = std::filesystem::path(filePath).parent_path().string();
@@ -124,10 +219,9 @@ PostFile writePostFile(const std::string& cellPath, HeightReference heights,
                                                true);
         fillMarkedVoids(out, cellPath);
         if (geoid) {
-            eachStrip(out, filePath, &out, filePath,
-                      [&](int column0, int width, std::vector<float>& posts) {
-                          addGeoid(cell, *geoid, column0, width, posts);
-                      });
+            editStrips(out, filePath, [&](int column0, int width, std::vector<float>& posts) {
+                addGeoid(cell, *geoid, column0, width, posts);
+            });
         }
     }
     CPLErrorReset();

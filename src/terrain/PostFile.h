@@ -23,15 +23,16 @@ struct PostFile {
 constexpr int kPostBlock = 128;
 
 // Writes the heights of the DTED cell at cellPath to filePath, a tiled 32-bit float GeoTIFF
-// of the cell's rows and columns, reading and writing a column strip of kPostBlock posts at a
-// time. Void posts are filled from their neighbours as fillVoids fills them (on the heights
-// as stored), then the EGM96 geoid height is added to every post when heights is Ellipsoid:
-// each post is the float a whole-cell computation gives. The fill's own work files go beside
-// filePath unless GDAL's CPL_TMPDIR says where. Throws std::runtime_error naming the
-// file when the cell cannot be read, is not a north-up one-degree cell or is void
-// throughout, or when filePath cannot be written; filePath may then be left half-written.
+// of the cell's rows and columns, a column strip of kPostBlock posts at a time, with `threads`
+// threads reading strips at once (the heights are the same whatever their number). Void posts are
+// filled from their neighbours as fillVoids fills them (on the heights as stored), then the EGM96
+// geoid height is added to every post when heights is Ellipsoid: each post is the float a
+// whole-cell computation gives. The fill's own work files go beside filePath unless GDAL's
+// CPL_TMPDIR says where. Throws std::runtime_error naming the file when the cell cannot be read, is
+// not a north-up one-degree cell or is void throughout, or when filePath cannot be written;
+// filePath may then be left half-written.
 PostFile writePostFile(const std::string& cellPath, HeightReference heights,
-                       const std::string& filePath);
+                       const std::string& filePath, int threads = 1);
 
 // Reads windows of a file writePostFile wrote, through its own GDAL handle: one reader per
 // thread.

@@ -266,7 +266,7 @@ RegionCellResult tileRegionCell(const std::string& outDir, const std::string& ce
         GDALSetCacheMax64(cacheBytes);
     }
     const TemporaryFile postPath((fs::path(plan.folder) / kPostFileName).string());
-    const PostFile postFile = writePostFile(cellPath, options.heights, postPath.path());
+    const PostFile postFile = writePostFile(cellPath, options.heights, postPath.path(), threads);
     result.voidsFilled = postFile.voidsFilled;
     prepareOsgbWriter();
     result.written = writeMissing(postFile, postPath.path(), plan, threads, progress);

@@ -100,7 +100,10 @@ TEST(PostFile, HoldsEveryPostAsTheWholeCellComputesIt) {
                          (heights == HeightReference::Ellipsoid ? ", ellipsoid" : ", msl"));
             const CellPosts whole = testing::loadWholeCell(cell, heights);
             const std::string file = folder.path() + "/posts.tif";
-            const PostFile written = writePostFile(cell, heights, file);
+            // Several threads for one datum: the strips then come in any order, and those
+            // that took the geoid before a void turned up are done again.
+            const int threads = heights == HeightReference::Ellipsoid ? 3 : 1;
+            const PostFile written = writePostFile(cell, heights, file, threads);
             EXPECT_EQ(written.voidsFilled, voidCount(c));
             EXPECT_EQ(written.voidsFilled, whole.voidsFilled);
             EXPECT_EQ(written.cell.name, whole.name);
