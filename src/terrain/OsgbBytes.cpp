@@ -4,7 +4,11 @@
 #include <osg/MatrixTransform>
 #include <osg/PagedLOD>
 #include <osgDB/DataTypes>
+#include <osgDB/ObjectWrapper>
+#include <osgDB/Options>
 #include <osgDB/OutputStream>
+#include <osgDB/Registry>
+#include <osgDB/Serializer>
 #include <osgDB/StreamOperator>
 
 #include <algorithm>
@@ -117,6 +121,67 @@ void StringOutputIterator::writeMark(const osgDB::ObjectMark& mark) {
     }
 }
 
+// Passed to the streams osgbBytes writes, so that the serializers below know them.
+const osgDB::Options& ownStreamMark() {
+    static const osg::ref_ptr<osgDB::Options> mark = new osgDB::Options;
+    return *mark;
+}
+
+// Takes the place of OpenSceneGraph's serializer of the elements of a vector (a vertex array,
+// the indices of a primitive set). In binary files the elements follow their count as their
+// own bytes, which OpenSceneGraph writes one value at a time through two calls each: for the
+// streams osgbBytes writes, the same bytes are copied at once. Every other stream, and every
+// read, goes to OpenSceneGraph's serializer.
+template <typename C> class WholeVectorSerializer final : public osgDB::BaseSerializer {
+public:
+    explicit WholeVectorSerializer(osgDB::BaseSerializer& own)
+        : BaseSerializer(own.getUsage()), own_(&own) {
+        // Protected in the base, reached through a member pointer formed here.
+        _firstVersion = own.*(&WholeVectorSerializer::_firstVersion);
+        _lastVersion = own.*(&WholeVectorSerializer::_lastVersion);
+    }
+
+    bool read(osgDB::InputStream& is, osg::Object& object) override {
+        return own_->read(is, object);
+    }
+    bool write(osgDB::OutputStream& os, const osg::Object& object) override {
+        if (os.getOptions() != &ownStreamMark() || !os.isBinary()) {
+            return own_->write(os, object);
+        }
+        const C& elements = static_cast<const C&>(object);
+        const auto size = static_cast<unsigned int>(elements.size());
+        os << size;
+        if (size > 0) {
+            os.writeCharArray(reinterpret_cast<const char*>(&elements.front()),
+                              size * static_cast<unsigned int>(sizeof elements.front()));
+        }
+        return true;
+    }
+    const std::string& getName() const override { return own_->getName(); }
+    bool set(osg::Object& object, void* value) override { return own_->set(object, value); }
+    bool get(const osg::Object& object, void* value) override { return own_->get(object, value); }
+
+private:
+    osg::ref_ptr<osgDB::BaseSerializer> own_;
+};
+
+// Puts a WholeVectorSerializer in place of the "vector" serializer of className's wrapper,
+// when it is the vector of elements of C that OpenSceneGraph's wrappers have.
+template <typename C> void copyElementsWhole(const char* className) {
+    osgDB::ObjectWrapper* wrapper =
+        osgDB::Registry::instance()->getObjectWrapperManager()->findWrapper(className);
+    if (wrapper == nullptr) {
+        return;
+    }
+    for (osg::ref_ptr<osgDB::BaseSerializer>& serializer : wrapper->getSerializerList()) {
+        const auto* vector = dynamic_cast<const osgDB::VectorBaseSerializer*>(serializer.get());
+        if (vector != nullptr && serializer->getName() == "vector" &&
+            vector->getElementSize() == sizeof(typename C::value_type)) {
+            serializer = new WholeVectorSerializer<C>(*serializer);
+        }
+    }
+}
+
 void throwIfFailed(const osgDB::OutputStream& stream, const std::string& what) {
     if (const osgDB::OutputException* e = stream.getException()) {
         throw std::runtime_error("cannot write " + what + " as .osgb: " + e->getError() + " at " +
@@ -131,9 +196,10 @@ std::string osgbBytes(const osg::Node& node, const std::string& what) {
     const unsigned int header[] = {OSG_HEADER_LOW, OSG_HEADER_HIGH};
     bytes.append(reinterpret_cast<const char*>(header), sizeof header);
     osg::ref_ptr<StringOutputIterator> iterator = new StringOutputIterator(bytes);
-    // No options, as the plugin's writer is called: no compressor and no schema data, so
-    // the stream is complete once the object is written and compress() would add nothing.
-    osgDB::OutputStream stream(nullptr);
+    // Options that set nothing, as the plugin's writer is called without any: no compressor
+    // and no schema data, so the stream is complete once the object is written and
+    // compress() would add nothing.
+    osgDB::OutputStream stream(&ownStreamMark());
     stream.start(iterator.get(), osgDB::OutputStream::WRITE_SCENE);
     throwIfFailed(stream, what);
     stream.writeObject(&node);
@@ -161,6 +227,9 @@ void prepareOsgbWriter() {
         osg::ref_ptr<osg::Group> group = new osg::Group;
         group->addChild(lod.get());
         osgbBytes(*group, "a test scene");
+        copyElementsWhole<osg::Vec3Array>("osg::Vec3Array");
+        copyElementsWhole<osg::DrawElementsUShort>("osg::DrawElementsUShort");
+        copyElementsWhole<osg::DrawElementsUInt>("osg::DrawElementsUInt");
     });
 }
 
