@@ -17,37 +17,72 @@ namespace {
 // Metres per degree of latitude, near enough to size blocks.
 constexpr double kMetresPerDegree = 111320.0;
 
-// i / n for i = 0 ... n, kept per n: tileError divides once per interval length instead of
-// once per post, with the same quotients.
-using Fractions = std::map<int, std::vector<double>>;
-const std::vector<double>& fractions(int n, Fractions& cache) {
-    std::vector<double>& f = cache[n];
-    if (f.empty()) {
-        for (int i = 0; i <= n; ++i) {
-            f.push_back(static_cast<double>(i) / n);
-        }
+// i / n for i = 0 ... n.
+std::vector<double> fractions(int n) {
+    std::vector<double> f;
+    for (int i = 0; i <= n; ++i) {
+        f.push_back(static_cast<double>(i) / n);
     }
     return f;
 }
 
+// What tileError needs of a sample interval of a size, worked out once per size: the
+// fractions of the way down (u) and across (v) of its posts, and for each row of posts the
+// number of them, from the west, with u + v <= 1, which lie under the north-west triangle.
+// Since v grows, they are a run from the west; counting them on the very sum the surface is
+// chosen by keeps the choice as it would be post by post.
+struct IntervalShape {
+    std::vector<double> u, v;
+    std::vector<int> western;
+};
+using IntervalShapes = std::map<std::pair<int, int>, IntervalShape>;
+
+const IntervalShape& intervalShape(int rowSteps, int columnSteps, IntervalShapes& cache) {
+    IntervalShape& shape = cache[{rowSteps, columnSteps}];
+    if (shape.u.empty()) {
+        shape.u = fractions(rowSteps);
+        shape.v = fractions(columnSteps);
+        for (double u : shape.u) {
+            int run = 0;
+            while (run <= columnSteps && u + shape.v[static_cast<std::size_t>(run)] <= 1.0) {
+                ++run;
+            }
+            shape.western.push_back(run);
+        }
+    }
+    return shape;
+}
+
+// Largest |posts[i] - (base + step * slope)| for i = from ... to - 1, step being v[i] or
+// 1 - v[i].
+template <bool Complement>
+double worstOfRun(const float* posts, const double* v, int from, int to, double base, double slope,
+                  double worst) {
+    for (int i = from; i < to; ++i) {
+        const double step = Complement ? 1.0 - v[i] : v[i];
+        worst = std::max(worst, std::abs(posts[i] - (base + step * slope)));
+    }
+    return worst;
+}
+
 // Largest distance between the posts of one sample interval and the two triangles over it.
-double intervalError(const PostWindow& band, int ra, int rb, int ca, int cb, Fractions& cache) {
+double intervalError(const PostWindow& band, int ra, int rb, int ca, int cb,
+                     IntervalShapes& cache) {
     const double h00 = band.at(ra, ca), h01 = band.at(ra, cb);
     const double h10 = band.at(rb, ca), h11 = band.at(rb, cb);
-    const std::vector<double>& us = fractions(rb - ra, cache);
-    const std::vector<double>& vs = fractions(cb - ca, cache);
+    const IntervalShape& shape = intervalShape(rb - ra, cb - ca, cache);
+    const double* v = shape.v.data();
+    const int n = cb - ca + 1;
     double worst = 0.0;
     for (int r = ra; r <= rb; ++r) {
-        const double u = us[static_cast<std::size_t>(r - ra)];
+        const auto k = static_cast<std::size_t>(r - ra);
+        const double u = shape.u[k];
         // Each interval is cut along its north-east to south-west diagonal.
         const double north = h00 + u * (h10 - h00), south = h11 + (1.0 - u) * (h01 - h11);
-        const float* posts = &band.heights[static_cast<std::size_t>(r - band.row0) * band.columns];
-        for (int c = ca; c <= cb; ++c) {
-            const double v = vs[static_cast<std::size_t>(c - ca)];
-            const double surface =
-                u + v <= 1.0 ? north + v * (h01 - h00) : south + (1.0 - v) * (h10 - h11);
-            worst = std::max(worst, std::abs(posts[c - band.column0] - surface));
-        }
+        const float* posts = &band.heights[static_cast<std::size_t>(r - band.row0) * band.columns +
+                                           (ca - band.column0)];
+        worst = worstOfRun<false>(posts, v, 0, shape.western[k], north, h01 - h00, worst);
+        worst = worstOfRun<true>(posts, v, shape.western[k], n, south, h10 - h11, worst);
     }
     return worst;
 }
@@ -238,7 +273,7 @@ double tileError(const PostSource& posts, const std::vector<int>& rowPosts,
     const int column0 = columnPosts.front();
     const int width = columnPosts.back() - column0 + 1;
     double worst = 0.0;
-    Fractions cache;
+    IntervalShapes cache;
     PostWindow band;
     for (std::size_t k = 0; k + 1 < rowPosts.size(); ++k) {
         const int ra = rowPosts[k], rb = rowPosts[k + 1];
