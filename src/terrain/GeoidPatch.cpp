@@ -24,17 +24,16 @@ GeoidPatch::GeoidPatch(double south, double north, double west, double east)
     }
 }
 
-double GeoidPatch::at(double latitude, double longitude) const {
+GeoidPatch::Place GeoidPatch::row(double latitude) const {
     const double row = std::clamp((latitude - south_) * kSamplesPerDegree, 0.0, rows_ - 1.0);
-    const double column = std::clamp((longitude - west_) * kSamplesPerDegree, 0.0, columns_ - 1.0);
     const int r0 = std::min(static_cast<int>(row), rows_ - 2);
+    return Place{r0, row - r0};
+}
+
+GeoidPatch::Place GeoidPatch::column(double longitude) const {
+    const double column = std::clamp((longitude - west_) * kSamplesPerDegree, 0.0, columns_ - 1.0);
     const int c0 = std::min(static_cast<int>(column), columns_ - 2);
-    const double fr = row - r0, fc = column - c0;
-    const double* below = &heights_[static_cast<std::size_t>(r0) * columns_ + c0];
-    const double* above = below + columns_;
-    const double southern = below[0] + fc * (below[1] - below[0]);
-    const double northern = above[0] + fc * (above[1] - above[0]);
-    return southern + fr * (northern - southern);
+    return Place{c0, column - c0};
 }
 
 } // namespace skyframe

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace skyframe {
@@ -19,8 +20,29 @@ public:
     // The area south ... north, west ... east (degrees), widened to whole minutes.
     GeoidPatch(double south, double north, double west, double east);
 
+    // Where a latitude or a longitude falls among the samples: the sample before it and the
+    // fraction of the way to the next. Worked out once for a row or a column of posts.
+    struct Place {
+        int index = 0;
+        double fraction = 0.0;
+    };
+    Place row(double latitude) const;
+    Place column(double longitude) const;
+
     // Geoid height (metres) at a latitude and longitude inside the area (degrees).
-    double at(double latitude, double longitude) const;
+    double at(double latitude, double longitude) const {
+        return at(row(latitude), column(longitude));
+    }
+
+    // The same, at a row's and a column's places.
+    double at(Place row, Place column) const {
+        const double* below =
+            &heights_[static_cast<std::size_t>(row.index) * columns_ + column.index];
+        const double* above = below + columns_;
+        const double southern = below[0] + column.fraction * (below[1] - below[0]);
+        const double northern = above[0] + column.fraction * (above[1] - above[0]);
+        return southern + row.fraction * (northern - southern);
+    }
 
 private:
     static constexpr double kSamplesPerDegree = 60.0;

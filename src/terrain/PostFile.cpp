@@ -67,11 +67,16 @@ GDALDatasetUniquePtr createFile(const std::string& filePath, const CellGeometry&
 // The same float per post as adding the geoid to a whole cell in memory.
 void addGeoid(const CellGeometry& cell, const GeoidPatch& geoid, int column0, int width,
               std::vector<float>& posts) {
+    std::vector<GeoidPatch::Place> columns(static_cast<std::size_t>(width));
+    for (int c = 0; c < width; ++c) {
+        columns[static_cast<std::size_t>(c)] = geoid.column(cell.longitude(column0 + c));
+    }
     for (int r = 0; r < cell.rows; ++r) {
-        const double lat = cell.latitude(r);
-        float* row = &posts[static_cast<std::size_t>(r) * width];
+        const GeoidPatch::Place row = geoid.row(cell.latitude(r));
+        float* heights = &posts[static_cast<std::size_t>(r) * width];
         for (int c = 0; c < width; ++c) {
-            row[c] = static_cast<float>(row[c] + geoid.at(lat, cell.longitude(column0 + c)));
+            heights[c] = static_cast<float>(heights[c] +
+                                            geoid.at(row, columns[static_cast<std::size_t>(c)]));
         }
     }
 }

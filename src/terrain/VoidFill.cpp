@@ -82,10 +82,6 @@ GDALDatasetUniquePtr markedCopy(GDALDataset& source, const std::string& path) {
 
 } // namespace
 
-bool isVoidPost(double value, bool hasNoData, double noData) {
-    return (hasNoData && value == noData) || !std::isfinite(value) || value < kLowestGround;
-}
-
 long long fillVoids(GDALDatasetUniquePtr& dataset, const std::string& path) {
     GDALRasterBand& band = *dataset->GetRasterBand(1);
     const long long voids = countVoidPosts(band, path);

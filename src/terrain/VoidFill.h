@@ -2,6 +2,7 @@
 
 #include <gdal_priv.h>
 
+#include <cmath>
 #include <string>
 
 namespace skyframe {
@@ -15,7 +16,9 @@ constexpr double kVoidMark = -32767.0;
 
 // Whether a post's value is a void: the band's no-data value (DTED's -32767), not a number,
 // or below kLowestGround.
-bool isVoidPost(double value, bool hasNoData, double noData);
+inline bool isVoidPost(double value, bool hasNoData, double noData) {
+    return (hasNoData && value == noData) || !std::isfinite(value) || value < kLowestGround;
+}
 
 // Number of void posts of a band, read a few hundred rows at a time. Throws
 // std::runtime_error naming path when GDAL cannot read it.
