@@ -128,6 +128,32 @@ TEST(PostFile, HoldsEveryPostAsTheWholeCellComputesIt) {
     }
 }
 
+// A cell GDAL holds in blocks of rows rather than DTED's columns (a GeoTIFF copy, with its
+// voids): the same posts, read another way.
+TEST(PostFile, HoldsTheSamePostsForACellOfAnotherLayout) {
+    const TempFolder folder;
+    const std::string dted = makeCell(folder.path(), kCells[3]);
+    const std::string tiff = folder.path() + "/n33w116.tif";
+    {
+        GDALDatasetUniquePtr source(GDALDataset::Open(dted.c_str(), GDAL_OF_RASTER));
+        ASSERT_TRUE(source);
+        GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+        GDALDatasetUniquePtr copy(
+            gtiff->CreateCopy(tiff.c_str(), source.get(), FALSE, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(copy);
+        int blockColumns = 0, blockRows = 0;
+        copy->GetRasterBand(1)->GetBlockSize(&blockColumns, &blockRows);
+        ASSERT_EQ(blockColumns, kCells[3].posts); // rows, not columns
+    }
+    const std::string file = folder.path() + "/posts.tif";
+    const PostFile written = writePostFile(tiff, HeightReference::Ellipsoid, file, 2);
+    EXPECT_EQ(written.voidsFilled, voidCount(kCells[3]));
+    const CellPosts whole = testing::loadWholeCell(dted, HeightReference::Ellipsoid);
+    PostWindow all;
+    PostFileReader(file, written.cell).read(0, whole.rows, 0, whole.columns, all);
+    EXPECT_TRUE(all.heights == whole.heights);
+}
+
 TEST(PostFile, CannotBeWrittenWhereNoFolderIs) {
     const TempFolder folder;
     const std::string file = folder.path() + "/missing/posts.tif";
