@@ -79,14 +79,12 @@ const float* CellGrid::rasterRows(int r, int need) {
     if (r < windowFirst_ || r + need > windowFirst_ + windowRows_) {
         const int count = std::min(std::max(rowsPerRead_, need), height_ - r);
         window_.resize(static_cast<std::size_t>(count) * width_);
-        if (band_->RasterIO(GF_Read, 0, r, width_, count, window_.data(), width_, count,
-                            GDT_Float32, 0, 0, nullptr) != CE_None) {
-            windowFirst_ = -1;
-            windowRows_ = 0;
-            throw gdalFailure("cannot read rows " + std::to_string(r) + " to " +
-                                  std::to_string(r + count - 1) + " of",
-                              path_);
-        }
+        windowFirst_ = -1;
+        windowRows_ = 0;
+        readWindow(*band_, r, count, 0, width_, window_.data(),
+                   "cannot read rows " + std::to_string(r) + " to " +
+                       std::to_string(r + count - 1) + " of",
+                   path_);
         windowFirst_ = r;
         windowRows_ = count;
     }

@@ -4,6 +4,7 @@
 
 #include <cpl_error.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +13,31 @@ namespace skyframe {
 
 std::runtime_error gdalFailure(const std::string& what, const std::string& path) {
     return std::runtime_error(what + " \"" + path + "\": " + CPLGetLastErrorMsg());
+}
+
+void readWindow(GDALRasterBand& band, int row0, int rows, int column0, int columns, float* out,
+                const std::string& what, const std::string& path) {
+    int blockColumns = 0, blockRows = 0;
+    band.GetBlockSize(&blockColumns, &blockRows);
+    if (band.GetRasterDataType() != GDT_Int16 || blockColumns != 1 ||
+        blockRows != band.GetYSize()) {
+        if (band.RasterIO(GF_Read, column0, row0, columns, rows, out, columns, rows, GDT_Float32, 0,
+                          0, nullptr) != CE_None) {
+            throw gdalFailure(what, path);
+        }
+        return;
+    }
+    for (int c = 0; c < columns; ++c) {
+        GDALRasterBlock* block = band.GetLockedBlockRef(column0 + c, 0);
+        if (block == nullptr) {
+            throw gdalFailure(what, path);
+        }
+        const auto* column = static_cast<const std::int16_t*>(block->GetDataRef()) + row0;
+        for (int r = 0; r < rows; ++r) {
+            out[static_cast<std::size_t>(r) * columns + c] = column[r];
+        }
+        block->DropLock();
+    }
 }
 
 GDALDatasetUniquePtr openDted(const std::string& path, std::string* whyNot) {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -31,33 +30,6 @@ void strip(GDALRasterBand& band, GDALRWFlag direction, int column0, int width,
     if (band.RasterIO(direction, column0, 0, width, rows, posts.data(), width, rows, GDT_Float32, 0,
                       0, nullptr) != CE_None) {
         throw gdalFailure(direction == GF_Read ? "cannot read" : "cannot write", path);
-    }
-}
-
-// The same posts as strip(cell, GF_Read, ...) reads from a DTED cell. DTED keeps a longitude
-// column per block, as 16-bit integers; GDAL's window read of a strip across such blocks goes a
-// post at a time, and reading the strip's blocks whole and laying them out by rows costs a
-// sixth as much. Bands of another layout are read through the window.
-void readCellStrip(GDALRasterBand& cell, int column0, int width, std::vector<float>& posts,
-                   std::vector<std::int16_t>& column, const std::string& path) {
-    const int rows = cell.GetYSize();
-    int blockColumns = 0, blockRows = 0;
-    cell.GetBlockSize(&blockColumns, &blockRows);
-    if (cell.GetRasterDataType() != GDT_Int16 || blockColumns != 1 || blockRows != rows) {
-        strip(cell, GF_Read, column0, width, posts, path);
-        cell.FlushCache(); // none of the strip's blocks is wanted again
-        return;
-    }
-    posts.resize(static_cast<std::size_t>(rows) * width);
-    column.resize(static_cast<std::size_t>(rows));
-    for (int c = 0; c < width; ++c) {
-        if (cell.ReadBlock(column0 + c, 0, column.data()) != CE_None) {
-            throw gdalFailure("cannot read", path);
-        }
-        float* out = &posts[static_cast<std::size_t>(c)];
-        for (int r = 0; r < rows; ++r) {
-            out[static_cast<std::size_t>(r) * width] = column[static_cast<std::size_t>(r)];
-        }
     }
 }
 
@@ -146,8 +118,7 @@ public:
 private:
     void forEach(const std::vector<int>& strips, int threads);
     void work(const std::vector<int>& strips, std::atomic<std::size_t>& next);
-    void doStrip(GDALRasterBand& in, int strip, std::vector<float>& posts,
-                 std::vector<std::int16_t>& column);
+    void doStrip(GDALRasterBand& in, int strip, std::vector<float>& posts);
 
     const CellGeometry& cell_;
     const std::optional<GeoidPatch>& geoid_;
@@ -183,9 +154,8 @@ void StripPass::work(const std::vector<int>& strips, std::atomic<std::size_t>& n
         GDALDatasetUniquePtr dted = openCell(cell_.path);
         GDALRasterBand& in = *dted->GetRasterBand(1);
         std::vector<float> posts;
-        std::vector<std::int16_t> column;
         for (std::size_t k = next++; k < strips.size(); k = next++) {
-            doStrip(in, strips[k], posts, column);
+            doStrip(in, strips[k], posts);
         }
     } catch (...) {
         next = strips.size();
@@ -196,11 +166,12 @@ void StripPass::work(const std::vector<int>& strips, std::atomic<std::size_t>& n
     }
 }
 
-void StripPass::doStrip(GDALRasterBand& in, int stripIndex, std::vector<float>& posts,
-                        std::vector<std::int16_t>& column) {
+void StripPass::doStrip(GDALRasterBand& in, int stripIndex, std::vector<float>& posts) {
     const int column0 = stripIndex * kPostBlock;
     const int width = std::min(kPostBlock, cell_.columns - column0);
-    readCellStrip(in, column0, width, posts, column, cell_.path);
+    posts.resize(static_cast<std::size_t>(cell_.rows) * width);
+    readWindow(in, 0, cell_.rows, column0, width, posts.data(), "cannot read", cell_.path);
+    in.FlushCache(); // none of the strip's blocks is wanted again
     auto isVoid = [&](float h) { return isVoidPost(h, hasNoData_, noData_); };
     const long long voids = std::count_if(posts.begin(), posts.end(), isVoid);
     if (voids > 0) {

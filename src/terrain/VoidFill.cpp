@@ -29,10 +29,7 @@ long long countVoidPosts(GDALRasterBand& band, const std::string& path) {
     long long voids = 0;
     for (int r = 0; r < height; r += kRowsPerRead) {
         const int count = std::min(kRowsPerRead, height - r);
-        if (band.RasterIO(GF_Read, 0, r, width, count, rows.data(), width, count, GDT_Float32, 0, 0,
-                          nullptr) != CE_None) {
-            throw gdalFailure("cannot read", path);
-        }
+        readWindow(band, r, count, 0, width, rows.data(), "cannot read", path);
         const auto end = rows.begin() + static_cast<std::ptrdiff_t>(count) * width;
         voids += std::count_if(rows.begin(), end, [&](float value) {
             return isVoidPost(value, hasNoData != 0, noData);
@@ -62,10 +59,7 @@ GDALDatasetUniquePtr markedCopy(GDALDataset& source, const std::string& path) {
     int hasNoData = 0;
     const double noData = in.GetNoDataValue(&hasNoData);
     std::vector<float> heights(static_cast<std::size_t>(width) * height);
-    if (in.RasterIO(GF_Read, 0, 0, width, height, heights.data(), width, height, GDT_Float32, 0, 0,
-                    nullptr) != CE_None) {
-        throw gdalFailure("cannot read", path);
-    }
+    readWindow(in, 0, height, 0, width, heights.data(), "cannot read", path);
     for (float& h : heights) {
         if (isVoidPost(h, hasNoData != 0, noData)) {
             h = static_cast<float>(kVoidMark);
