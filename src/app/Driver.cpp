@@ -455,11 +455,24 @@ int playOn(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop, 
     return result;
 }
 
+// The exit value of an export stopped by Ctrl-C, which leaves nothing written.
+int interruptedExport(const ViewerOptions& options) {
+    std::cerr << "\nskyframe: interrupted: " << options.exportPath << " not written" << std::endl;
+    return 130;
+}
+
 // Renders off screen at the video's own size into the export file; the exit value.
 int exportVideo(const ViewerOptions& options, Scene& scene, VideoBackdrop& backdrop,
                 Clock::time_point wallStart) {
     Surface surface;
-    videoSize(options.files[0], surface.width, surface.height);
+    try {
+        videoSize(options.files[0], options.playback.media, surface.width, surface.height);
+    } catch (const MediaError&) {
+        if (interrupted == 0) {
+            throw;
+        }
+        return interruptedExport(options);
+    }
     surface.offscreen = makeOffscreenContext(surface.width, surface.height);
     if (!surface.offscreen) {
         std::cerr << "skyframe: cannot make an off-screen buffer of " << surface.width << "x"
@@ -476,9 +489,7 @@ int exportVideo(const ViewerOptions& options, Scene& scene, VideoBackdrop& backd
     // The viewer goes before the scene it shows.
     surface.viewer = nullptr;
     if (interrupted != 0) {
-        std::cerr << "\nskyframe: interrupted: " << options.exportPath << " not written"
-                  << std::endl;
-        return 130;
+        return interruptedExport(options);
     }
     return result;
 }
@@ -500,6 +511,7 @@ int runSkyframe(int argc, char** argv) {
     try {
         if (!options.exportPath.empty()) {
             catchInterrupt();
+            options.playback.media.stop = &interrupted;
             display = std::make_unique<RenderDisplay>();
             std::cerr << display->describe() << std::endl;
         }

@@ -203,8 +203,15 @@ void PictureExport::finish() {
     part.path.clear();
 }
 
-void videoSize(const std::string& path, int& width, int& height) {
-    AVFormatContext* raw = nullptr;
+void videoSize(const std::string& path, const MediaOpenOptions& options, int& width, int& height) {
+    SourceWatch watch(options.stop);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (raw == nullptr) {
+        throw MediaError(path + ": out of memory");
+    }
+    watch.install(*raw);
+    watch.restart(options.timeoutSeconds + 5.0);
+    // avformat_open_input frees the context on failure.
     const int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (rc < 0) {
         throw MediaError(path + ": cannot open: " + avErrorText(rc));

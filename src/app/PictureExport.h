@@ -80,7 +80,8 @@ private:
 };
 
 // The size of the source's pictures (pixels), read from its last video stream's
-// description. Throws MediaError when the source cannot be opened or does not tell.
-void videoSize(const std::string& path, int& width, int& height);
+// description, giving up as options.timeoutSeconds and options.stop say. Throws MediaError
+// when the source cannot be opened or does not tell.
+void videoSize(const std::string& path, const MediaOpenOptions& options, int& width, int& height);
 
 } // namespace skyframe

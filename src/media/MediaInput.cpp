@@ -60,20 +60,33 @@ int lastKlvDataStream(const std::string& path, int packetLimit) {
     return best >= 0 ? best : fallback;
 }
 
-MediaInput::MediaInput(const std::string& path, const MediaOpenOptions& options)
-    : path_(path), timeout_(options.timeoutSeconds) {
-    openSource(path);
-    selectStreams(options);
-    openDecoder(options.decoderThreads);
+void SourceWatch::install(AVFormatContext& format) {
+    format.interrupt_callback.callback = &SourceWatch::check;
+    format.interrupt_callback.opaque = this;
 }
 
-int MediaInput::interrupt(void* self) {
-    auto* input = static_cast<MediaInput*>(self);
-    if (Clock::now() > input->deadline_) {
-        input->timedOut_ = true;
+void SourceWatch::restart(double seconds) {
+    deadline_ = Clock::now() +
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int SourceWatch::check(void* self) {
+    auto* watch = static_cast<SourceWatch*>(self);
+    if (watch->stop_ != nullptr && *watch->stop_ != 0) {
+        return 1;
+    }
+    if (Clock::now() > watch->deadline_) {
+        watch->timedOut_ = true;
         return 1;
     }
     return 0;
+}
+
+MediaInput::MediaInput(const std::string& path, const MediaOpenOptions& options)
+    : path_(path), timeout_(options.timeoutSeconds), watch_(options.stop) {
+    openSource(path);
+    selectStreams(options);
+    openDecoder(options.decoderThreads);
 }
 
 void MediaInput::openSource(const std::string& path) {
@@ -81,10 +94,8 @@ void MediaInput::openSource(const std::string& path) {
     if (raw == nullptr) {
         throw MediaError(path + ": out of memory");
     }
-    raw->interrupt_callback.callback = &MediaInput::interrupt;
-    raw->interrupt_callback.opaque = this;
-    deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(timeout_ + 5.0));
+    watch_.install(*raw);
+    watch_.restart(timeout_ + 5.0);
     int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (rc != 0) {
         // avformat_open_input frees the context on failure.
@@ -144,8 +155,7 @@ void MediaInput::openDecoder(int threads) {
 }
 
 bool MediaInput::read(AVPacket& packet) {
-    deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(timeout_));
+    watch_.restart(timeout_);
     return av_read_frame(format_.get(), &packet) >= 0;
 }
 
@@ -157,8 +167,7 @@ bool MediaInput::seek(double secondsTarget) {
     if (!seekable()) {
         return false;
     }
-    deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(timeout_));
+    watch_.restart(timeout_);
     const AVStream& v = *format_->streams[video_];
     const auto ts = static_cast<int64_t>(std::floor(secondsTarget / av_q2d(v.time_base)));
     if (av_seek_frame(format_.get(), video_, ts, AVSEEK_FLAG_BACKWARD) < 0 &&

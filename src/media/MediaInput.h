@@ -7,6 +7,7 @@
 #include "media/FfmpegHandles.h"
 
 #include <chrono>
+#include <csignal>
 #include <stdexcept>
 #include <string>
 
@@ -22,6 +23,32 @@ struct MediaOpenOptions {
     int dataStream = -1;         // data stream to use; -1: the last one that carries KLV
     double timeoutSeconds = 5.0; // a live source silent for this long has ended
     int decoderThreads = 1;
+    // When set, a non-zero value (set by a signal handler: Ctrl-C) makes a call waiting on the
+    // source give up at once instead of at the end of the timeout.
+    const volatile std::sig_atomic_t* stop = nullptr;
+};
+
+// The way out of FFmpeg's blocking calls on a source: once a deadline has passed, or at once
+// when the stop flag is set. Installed on a format context before it is opened; must outlive
+// the context's use.
+class SourceWatch {
+public:
+    explicit SourceWatch(const volatile std::sig_atomic_t* stop = nullptr) : stop_(stop) {}
+    SourceWatch(const SourceWatch&) = delete;
+    SourceWatch& operator=(const SourceWatch&) = delete;
+
+    void install(AVFormatContext& format);
+    // The next call has `seconds` from now.
+    void restart(double seconds);
+    // Whether a call was given up for the deadline (not for the stop flag).
+    bool timedOut() const { return timedOut_; }
+
+private:
+    static int check(void* self);
+
+    const volatile std::sig_atomic_t* stop_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    bool timedOut_ = false;
 };
 
 // True when the bytes start with the 4-byte prefix every SMPTE universal key has.
@@ -42,7 +69,7 @@ public:
     // The next packet of any stream; false at the end of the source, on a read error, or
     // once a live source has been silent for the timeout (`timedOut()` then says so).
     bool read(AVPacket& packet);
-    bool timedOut() const { return timedOut_; }
+    bool timedOut() const { return watch_.timedOut(); }
 
     // Moves to the key frame at or before `seconds` (presentation time, this source's own
     // clock) and empties the decoder. False when the source cannot seek (live input).
@@ -65,7 +92,6 @@ public:
     double frameRate() const { return frameRate_; }
 
 private:
-    static int interrupt(void* self);
     void openSource(const std::string& path);
     void selectStreams(const MediaOpenOptions& options);
     void openDecoder(int threads);
@@ -78,8 +104,7 @@ private:
     double start_ = 0.0;
     double frameRate_ = 0.0;
     double timeout_ = 5.0;
-    std::chrono::steady_clock::time_point deadline_;
-    bool timedOut_ = false;
+    SourceWatch watch_;
 };
 
 } // namespace skyframe

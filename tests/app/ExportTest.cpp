@@ -356,6 +356,43 @@ TEST(Export, SnapshotsAtThreeTimesShowTheirPictures) {
     }
 }
 
+struct InterruptedRun {
+    std::string exitCode; // as the shell tells it, with its end of line
+    std::string err;
+    double seconds = -1; // from Ctrl-C to the end
+};
+
+// Starts the export in the background, waits (a minute at most) until the shell condition
+// `ready` holds, lets a second pass, sends Ctrl-C and waits for the export to end. An export
+// still running 40 s after Ctrl-C is killed (exit 137).
+InterruptedRun interruptExport(const std::vector<std::string>& words, const fs::path& dir,
+                               const std::string& ready) {
+    std::string command;
+    for (const std::string& word : words) {
+        command += shellQuote(word) + " ";
+    }
+    const std::string err = shellQuote((dir / "export-err").string());
+    const std::string exitFile = shellQuote((dir / "export-exit").string());
+    const std::string timeFile = shellQuote((dir / "export-seconds").string());
+    std::string script = command + "2>" + err + " & pid=$!\n";
+    script += "n=0; while ! { " + ready + "; } && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); done\n";
+    script += "sleep 1; start=$(date +%s.%N); kill -INT $pid\n";
+    script += "( sleep 40; kill -KILL $pid 2>/dev/null ) & watchdog=$!\n";
+    script += "wait $pid; echo $? >" + exitFile + "; end=$(date +%s.%N)\n";
+    script += "kill $watchdog 2>/dev/null\n";
+    script += "awk -v a=$start -v b=$end 'BEGIN { print b - a }' >" + timeFile + "\n";
+    const ProcessResult r = runProcess({"sh", "-c", script}, dir, exportEnvironment());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    InterruptedRun run;
+    run.exitCode = readText(dir / "export-exit");
+    run.err = readText(dir / "export-err");
+    const std::string seconds = readText(dir / "export-seconds");
+    if (!seconds.empty()) {
+        run.seconds = std::stod(seconds);
+    }
+    return run;
+}
+
 // Ctrl-C while the pictures are being written: no file, no partial file, exit 130.
 TEST(Export, InterruptedExportLeavesNothing) {
     const fs::path source =
@@ -363,24 +400,28 @@ TEST(Export, InterruptedExportLeavesNothing) {
     const fs::path dir = scratchDir("export-interrupted");
     const fs::path out = dir / "cut.ts";
     fs::remove(out);
-    std::string command;
     // Paced at the video's own rate, the export takes 30 s however fast the machine is, so
     // the interrupt is sure to arrive while pictures are still being written.
-    for (const std::string& word : exportCommand(source, out, {"--realtime"})) {
-        command += shellQuote(word) + " ";
-    }
-    // Waits for the partial file, lets a second of pictures go into it, then interrupts.
-    const std::string part = shellQuote(out.string() + ".part");
-    const std::string err = shellQuote((dir / "export-err").string());
-    const std::string exitFile = shellQuote((dir / "export-exit").string());
-    std::string script = command + "2>" + err + " & pid=$!\n";
-    script +=
-        "n=0; while [ ! -e " + part + " ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); done\n";
-    script += "sleep 1; kill -INT $pid; wait $pid; echo $? >" + exitFile + "\n";
-    const ProcessResult r = runProcess({"sh", "-c", script}, dir, exportEnvironment());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readText(dir / "export-exit"), "130\n") << readText(dir / "export-err");
-    EXPECT_NE(readText(dir / "export-err").find("interrupted"), std::string::npos);
+    const InterruptedRun run = interruptExport(exportCommand(source, out, {"--realtime"}), dir,
+                                               "[ -e " + shellQuote(out.string() + ".part") + " ]");
+    EXPECT_EQ(run.exitCode, "130\n") << run.err;
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out.string() + ".part"));
+}
+
+// Ctrl-C while the export waits on a live source that sends nothing: it ends at once, not
+// when the silence timeout (here a minute) runs out, and leaves nothing.
+TEST(Export, InterruptedWhileTheSourceIsSilentEndsAtOnce) {
+    const fs::path dir = scratchDir("export-interrupted-silent");
+    const fs::path out = dir / "silent.ts";
+    fs::remove(out);
+    const std::string url = "udp://127.0.0.1:" + std::to_string(20000 + (getpid() + 7) % 20000);
+    std::vector<std::string> command = exportCommand(url, out, {"--timeout", "60"});
+    const InterruptedRun run = interruptExport(command, dir, "true");
+    EXPECT_EQ(run.exitCode, "130\n") << run.err;
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+    EXPECT_LT(run.seconds, 20.0) << "Ctrl-C waited for the silence timeout";
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out.string() + ".part"));
 }
