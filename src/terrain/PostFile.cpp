@@ -1,6 +1,7 @@
 #include "terrain/PostFile.h"
 
 #include "terrain/DtedRaster.h"
+#include "terrain/ParallelIndices.h"
 #include "terrain/VoidFill.h"
 
 #include <cpl_conv.h>
@@ -9,12 +10,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -117,7 +117,6 @@ public:
 
 private:
     void forEach(const std::vector<int>& strips, int threads);
-    void work(const std::vector<int>& strips, std::atomic<std::size_t>& next);
     void doStrip(GDALRasterBand& in, int strip, std::vector<float>& posts);
 
     const CellGeometry& cell_;
@@ -130,40 +129,14 @@ private:
     std::atomic<long long> voids_{0};
     std::atomic<bool> voidSeen_{false};
     std::mutex writing_;
-    std::exception_ptr failure_;
 };
 
+// Each thread reads through a handle on the cell of its own.
 void StripPass::forEach(const std::vector<int>& strips, int threads) {
-    std::atomic<std::size_t> next{0};
-    std::vector<std::thread> pool;
-    const int helpers = std::min<int>(threads, static_cast<int>(strips.size())) - 1;
-    for (int t = 0; t < helpers; ++t) {
-        pool.emplace_back([&] { work(strips, next); });
-    }
-    work(strips, next);
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
-    if (failure_) {
-        std::rethrow_exception(failure_);
-    }
-}
-
-void StripPass::work(const std::vector<int>& strips, std::atomic<std::size_t>& next) {
-    try {
-        GDALDatasetUniquePtr dted = openCell(cell_.path);
-        GDALRasterBand& in = *dted->GetRasterBand(1);
-        std::vector<float> posts;
-        for (std::size_t k = next++; k < strips.size(); k = next++) {
-            doStrip(in, strips[k], posts);
-        }
-    } catch (...) {
-        next = strips.size();
-        const std::lock_guard<std::mutex> lock(writing_);
-        if (!failure_) {
-            failure_ = std::current_exception();
-        }
-    }
+    forEachIndex(strips.size(), threads, [&] {
+        return [&, dted = openCell(cell_.path), posts = std::vector<float>()](
+                   std::size_t k) mutable { doStrip(*dted->GetRasterBand(1), strips[k], posts); };
+    });
 }
 
 void StripPass::doStrip(GDALRasterBand& in, int stripIndex, std::vector<float>& posts) {

@@ -4,6 +4,7 @@
 #include "terrain/CellName.h"
 #include "terrain/DtedRaster.h"
 #include "terrain/OsgbBytes.h"
+#include "terrain/ParallelIndices.h"
 #include "terrain/PostFile.h"
 #include "terrain/RegionQuadtree.h"
 #include "terrain/RegionStore.h"
@@ -12,11 +13,9 @@
 #include <osg/PagedLOD>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cfloat>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -143,50 +142,26 @@ int writeMissing(const PostFile& postFile, const std::string& postPath, CellPlan
         return depthFirstKey(plan.files[a]) < depthFirstKey(plan.files[b]);
     });
     const CellFrame frame(postFile.cell);
-    std::atomic<std::size_t> next{0};
     std::mutex mutex;
-    std::exception_ptr failure;
     std::size_t done = 0;
-    auto work = [&] {
-        std::unique_ptr<PostFileReader> posts;
-        for (std::size_t k = next++; k < todo.size(); k = next++) {
+    forEachIndex(todo.size(), threads, [&] {
+        return [&,
+                posts = std::make_unique<PostFileReader>(postPath, postFile.cell)](std::size_t k) {
             const std::size_t i = todo[k];
-            try {
-                if (!posts) {
-                    posts = std::make_unique<PostFileReader>(postPath, postFile.cell);
-                }
-                osg::BoundingSphered bound;
-                const FileEntry entry = writeTileFile(*posts, frame, plan.files[i], plan.folder,
-                                                      i == 0 ? &bound : nullptr);
-                const std::lock_guard<std::mutex> lock(mutex);
-                plan.entries[i] = entry;
-                if (i == 0) {
-                    plan.bound = bound;
-                }
-                ++done;
-                if (progress) {
-                    progress(static_cast<double>(done) / todo.size());
-                }
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(mutex);
-                if (!failure) {
-                    failure = std::current_exception();
-                }
-                next = todo.size();
+            osg::BoundingSphered bound;
+            const FileEntry entry =
+                writeTileFile(*posts, frame, plan.files[i], plan.folder, i == 0 ? &bound : nullptr);
+            const std::lock_guard<std::mutex> lock(mutex);
+            plan.entries[i] = entry;
+            if (i == 0) {
+                plan.bound = bound;
             }
-        }
-    };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < std::min<int>(threads, static_cast<int>(todo.size())); ++t) {
-        pool.emplace_back(work);
-    }
-    work();
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+            ++done;
+            if (progress) {
+                progress(static_cast<double>(done) / todo.size());
+            }
+        };
+    });
     return static_cast<int>(todo.size());
 }
 
