@@ -205,18 +205,7 @@ void PictureExport::finish() {
 
 void videoSize(const std::string& path, const MediaOpenOptions& options, int& width, int& height) {
     SourceWatch watch(options.stop);
-    AVFormatContext* raw = avformat_alloc_context();
-    if (raw == nullptr) {
-        throw MediaError(path + ": out of memory");
-    }
-    watch.install(*raw);
-    watch.restart(options.timeoutSeconds + 5.0);
-    // avformat_open_input frees the context on failure.
-    const int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (rc < 0) {
-        throw MediaError(path + ": cannot open: " + avErrorText(rc));
-    }
-    InputFormatPtr format(raw);
+    const InputFormatPtr format = watch.open(path, options.timeoutSeconds + 5.0, "cannot open");
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         throw MediaError(path + ": cannot find the streams");
     }

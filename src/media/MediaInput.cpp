@@ -65,6 +65,22 @@ void SourceWatch::install(AVFormatContext& format) {
     format.interrupt_callback.opaque = this;
 }
 
+InputFormatPtr SourceWatch::open(const std::string& path, double seconds,
+                                 const std::string& failure) {
+    AVFormatContext* raw = avformat_alloc_context();
+    if (raw == nullptr) {
+        throw MediaError(path + ": out of memory");
+    }
+    install(*raw);
+    restart(seconds);
+    const int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (rc != 0) {
+        // avformat_open_input frees the context on failure.
+        throw MediaError(path + ": " + failure + ": " + avErrorText(rc));
+    }
+    return InputFormatPtr(raw);
+}
+
 void SourceWatch::restart(double seconds) {
     deadline_ = Clock::now() +
                 std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -90,19 +106,8 @@ MediaInput::MediaInput(const std::string& path, const MediaOpenOptions& options)
 }
 
 void MediaInput::openSource(const std::string& path) {
-    AVFormatContext* raw = avformat_alloc_context();
-    if (raw == nullptr) {
-        throw MediaError(path + ": out of memory");
-    }
-    watch_.install(*raw);
-    watch_.restart(timeout_ + 5.0);
-    int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (rc != 0) {
-        // avformat_open_input frees the context on failure.
-        throw MediaError(path + ": cannot open video: " + avErrorText(rc));
-    }
-    format_.reset(raw);
-    rc = avformat_find_stream_info(format_.get(), nullptr);
+    format_ = watch_.open(path, timeout_ + 5.0, "cannot open video");
+    const int rc = avformat_find_stream_info(format_.get(), nullptr);
     if (rc < 0) {
         throw MediaError(path + ": cannot read stream information: " + avErrorText(rc));
     }

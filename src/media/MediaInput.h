@@ -38,6 +38,9 @@ public:
     SourceWatch& operator=(const SourceWatch&) = delete;
 
     void install(AVFormatContext& format);
+    // Opens path in a format context watched from its first read, `seconds` from now. Throws
+    // MediaError "<path>: <failure>: <FFmpeg's reason>" when FFmpeg cannot open it.
+    InputFormatPtr open(const std::string& path, double seconds, const std::string& failure);
     // The next call has `seconds` from now.
     void restart(double seconds);
     // Whether a call was given up for the deadline (not for the stop flag).
